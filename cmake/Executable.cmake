@@ -1,0 +1,25 @@
+# Trimbolt64.exe: a GUI-subsystem x86-64 executable that imports nothing but Windows' own DLLs.
+add_library(trimbolt_platform STATIC
+  platform/win/CommandLine.cpp
+  platform/win/Memory.cpp
+  platform/win/Mutex.cpp
+  platform/win/Sound.cpp
+  platform/win/Window.cpp)
+target_include_directories(trimbolt_platform PUBLIC ${CMAKE_SOURCE_DIR})
+trimbolt_warnings(trimbolt_platform)
+
+add_executable(Trimbolt64 WIN32 platform/win/Entry.cpp)
+trimbolt_warnings(Trimbolt64)
+target_link_libraries(Trimbolt64 PRIVATE trimbolt_program trimbolt_platform winmm)
+
+foreach(target trimbolt_core trimbolt_program trimbolt_platform Trimbolt64)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+endforeach()
+
+if(MINGW)
+  # -municode selects the wide entry point; -static keeps libstdc++, libgcc and winpthread out
+  # of the import table.
+  target_compile_options(Trimbolt64 PRIVATE -municode)
+  target_link_options(Trimbolt64 PRIVATE -municode -static -Wl,--no-insert-timestamp)
+  target_link_options(Trimbolt64 PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+endif()

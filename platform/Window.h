@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Types.h"
+
+namespace platform {
+
+inline constexpr int kSwHide = 0;
+inline constexpr int kSwShow = 5;
+inline constexpr std::uint32_t kMbOk = 0x00000000;
+inline constexpr std::uint32_t kMbIconError = 0x00000010;
+inline constexpr std::uint32_t kMbIconWarning = 0x00000030;
+
+// What a window reports back to the program. The Windows implementation calls these from its
+// window procedure; an exception thrown here is caught there and raised again by PumpMessage,
+// so that it never crosses Windows code.
+class WindowEvents {
+ public:
+  virtual void OnTimer(std::uintptr_t timerId) = 0;
+  virtual void OnClose() = 0;
+  // WM_QUERYENDSESSION: may the session end?
+  virtual bool OnQueryEndSession() = 0;
+
+ protected:
+  ~WindowEvents() = default;
+};
+
+// How the main window looks; it is created hidden and never shown by this program.
+struct FormWindowSpec {
+  const char16_t* className = nullptr;
+  const char16_t* caption = nullptr;
+  int left = 0;
+  int top = 0;
+  int clientWidth = 0;
+  int clientHeight = 0;
+};
+
+// A top-level window of zero size, not visible, carrying the application title.
+Window CreateApplicationWindow(const char16_t* title);
+// A top-level window owned by `owner`, created hidden, with a single non-resizable border and
+// only the system menu.
+Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events);
+// A message-only window that receives timer ticks for a timer component.
+Window CreateTimerWindow(WindowEvents* events);
+void DestroyWindow(Window window);
+
+void SetWindowTextW(Window window, const char16_t* text);
+void ShowWindow(Window window, int command);
+Window GetForegroundWindow();
+// A modal message box; returns the button that dismissed it.
+int MessageBoxW(Window owner, const char16_t* text, const char16_t* caption, std::uint32_t style);
+
+// SetTimer on a window: false when no timer can be had.
+bool SetTimer(Window window, std::uintptr_t timerId, std::uint32_t milliseconds);
+void KillTimer(Window window, std::uintptr_t timerId);
+
+// Takes the next message of this thread, waiting if there is none, and dispatches it. Returns
+// false on the quit message. An exception from a WindowEvents handler comes out of here.
+bool PumpMessage();
+void PostQuitMessage(int exitCode);
+
+}  // namespace platform

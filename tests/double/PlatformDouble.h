@@ -1,0 +1,50 @@
+#pragma once
+
+// A stand-in for the Windows wrappers. It records every call with its arguments and the time on
+// a virtual clock, and lets a test decide the outcomes. The clock moves only where Windows would
+// make the program wait: a cue takes the clip's length, Sleep its argument, and the loop waits
+// until an armed timer's tick is due.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::testing {
+
+struct Call {
+  std::string text;    // e.g. "SetTimer(timer,1,1000)"
+  std::uint64_t atMs;  // virtual time when it was made
+};
+
+enum class Message { kQueryEndSession, kClose };
+
+struct Double {
+  // Outcomes a test may set.
+  bool guardExists = false;          // OpenMutexW finds the guard
+  bool createFindsExisting = false;  // CreateMutexW opens a guard another copy just made
+  bool createFails = false;          // CreateMutexW returns no handle
+  bool timerFails = false;           // SetTimer gets no timer
+  bool commitFails = false;          // VirtualAlloc returns null
+  std::uint64_t totalPhys = 64ull << 20;
+  std::u16string commandLine = u"\"C:\\Tools\\Trimbolt64.exe\"";
+  std::uint64_t clipMs = 781;    // 8,610 bytes at 11,025 bytes per second
+  std::string throwOn;           // the name of a wrapper that throws when called
+  std::vector<Message> pending;  // messages to the main window, delivered before a tick
+
+  // What happened.
+  std::uint64_t nowMs = 0;
+  std::vector<Call> calls;
+  // Whether every byte of the last block was zero when it was decommitted.
+  std::optional<bool> freedBlockWasZero;
+
+  void Reset();
+  // The call texts alone, in order.
+  std::vector<std::string> CallTexts() const;
+  // The calls whose text starts with `prefix`.
+  std::vector<Call> CallsStartingWith(const std::string& prefix) const;
+};
+
+Double& TheDouble();
+
+}  // namespace platform::testing

@@ -1,0 +1,207 @@
+// The whole run, start to end, against the platform double: which Windows operations are called,
+// with what, in which order and when on the virtual clock.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Trimbolt64.h"
+#include "tests/double/PlatformDouble.h"
+
+namespace {
+
+using platform::testing::Message;
+using platform::testing::TheDouble;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+constexpr char kOpenGuard[] = "OpenMutexW(0x1f0001,false,Trimbolt64/Qel Project)";
+constexpr char kCreateGuard[] = "CreateMutexW(Trimbolt64/Qel Project)";
+constexpr char kCue[] = "PlaySoundW(#100,0x40004)";
+constexpr char kWarningBox[] = "MessageBoxW(foreground,既に起動しています。,Trimbolt64,0x30)";
+constexpr char kMainWindow[] = "CreateFormWindow(TMainForm,Trimbolt,431,251,197x125,owner=app)";
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override { TheDouble().Reset(); }
+  void TearDown() override { TheDouble().Reset(); }
+
+  static std::vector<std::string> Calls() { return TheDouble().CallTexts(); }
+  static std::size_t Count(const std::string& prefix) {
+    return TheDouble().CallsStartingWith(prefix).size();
+  }
+  static std::uint64_t TimeOf(const std::string& prefix, std::size_t nth = 0) {
+    const auto calls = TheDouble().CallsStartingWith(prefix);
+    EXPECT_GT(calls.size(), nth) << prefix;
+    return calls.size() > nth ? calls[nth].atMs : ~0ull;
+  }
+};
+
+// The start-up that every guarded run shares, up to the event loop.
+std::vector<std::string> GuardedStartUp() {
+  return {"CreateApplicationWindow()",
+          kOpenGuard,
+          kCreateGuard,
+          "SetWindowTextW(app,Trimbolt2)",
+          "CreateTimerWindow()",
+          "SetTimer(timer,1,1000)",
+          kCue,
+          kMainWindow,
+          "ShowWindow(app,0)"};
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(RunTest, AFoundGuardTurnsTheCopyAwayWithAWarningAndNothingElse) {
+  TheDouble().guardExists = true;
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_THAT(Calls(), ElementsAre("CreateApplicationWindow()", kOpenGuard, "GetForegroundWindow()",
+                                   kWarningBox, "CloseHandle(opened-guard)", "DestroyWindow(app)"));
+}
+
+TEST_F(RunTest, AGuardMadeByAnotherCopyBetweenOpenAndCreateAlsoTurnsTheCopyAway) {
+  TheDouble().createFindsExisting = true;
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_THAT(Calls(), ElementsAre("CreateApplicationWindow()", kOpenGuard, kCreateGuard,
+                                   "GetForegroundWindow()", kWarningBox,
+                                   "CloseHandle(created-guard)", "DestroyWindow(app)"));
+}
+
+TEST_F(RunTest, AGuardedRunTrimsOnceClosesAndExitsInOrder) {
+  TheDouble().commandLine = u"\"C:\\Tools\\Trimbolt64.exe\" 1";
+  TheDouble().totalPhys = 4ull << 30;  // 1% is 40 MiB
+  const std::string size = std::to_string(40ull << 20);
+
+  EXPECT_EQ(RunTrimbolt64(), 0);
+
+  EXPECT_THAT(
+      Calls(),
+      ElementsAreArray(Concat(
+          GuardedStartUp(),
+          {"WM_TIMER(timer)", "KillTimer(timer,1)", "GetCommandLineW()", "GlobalMemoryStatusEx()",
+           "VirtualAlloc(null," + size + ",0x1000,0x204)", "Sleep(1000)",
+           "VirtualFree(block," + size + ",0x4000)", kCue, "PostQuitMessage(0)", "WM_QUIT",
+           "DestroyWindow(form)", "DestroyWindow(timer)", "DestroyWindow(app)"})));
+  EXPECT_EQ(TheDouble().freedBlockWasZero, true);
+  // The guard is held to the end of the process, not closed.
+  EXPECT_EQ(Count("CloseHandle"), 0u);
+}
+
+TEST_F(RunTest, TheTimelineIsTickAtOneSecondThenHoldThenCloseCue) {
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(TimeOf("SetTimer"), 0u);
+  EXPECT_EQ(TimeOf("ShowWindow(app,0)"), 781u);  // the loop starts after the start cue
+  EXPECT_EQ(TimeOf("WM_TIMER"), 1000u);          // one second after arming
+  EXPECT_EQ(TimeOf("VirtualFree"), 2000u);       // after the one-second hold
+  EXPECT_EQ(TimeOf("WM_QUIT"), 2781u);           // after the close cue
+  EXPECT_EQ(Count("WM_TIMER"), 1u);
+  EXPECT_EQ(Count("VirtualAlloc"), 1u);
+}
+
+TEST_F(RunTest, AClipLongerThanTheIntervalMakesTheTickComeAsSoonAsTheLoopRuns) {
+  TheDouble().clipMs = 1500;
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(TimeOf("WM_TIMER"), 1500u);
+  EXPECT_LT(TimeOf("ShowWindow(app,0)"), TimeOf("WM_TIMER") + 1);
+  EXPECT_EQ(TimeOf("WM_QUIT"), 1500u + 1000u + 1500u);
+  EXPECT_EQ(Count("WM_TIMER"), 1u);
+}
+
+TEST_F(RunTest, AFailedGuardCreateIsNotReportedAndTheCopyRuns) {
+  TheDouble().createFails = true;
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(Count("MessageBoxW"), 0u);
+  EXPECT_EQ(Count("VirtualAlloc"), 1u);
+  EXPECT_EQ(Count("WM_QUIT"), 1u);
+}
+
+TEST_F(RunTest, HalfOfSixteenGibibytesCommitsAndFillsEightGibibytes) {
+  // The default percentage on a 16 GiB machine.
+  TheDouble().totalPhys = 16ull << 30;
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(Count("VirtualAlloc(null,8589934592,0x1000,0x204)"), 1u);
+  EXPECT_EQ(Count("VirtualFree(block,8589934592,0x4000)"), 1u);
+  EXPECT_EQ(TheDouble().freedBlockWasZero, true);
+}
+
+TEST_F(RunTest, NoTimerIsAStartUpFailureWithAnErrorBoxAndExitCodeOne) {
+  TheDouble().timerFails = true;
+  EXPECT_EQ(RunTrimbolt64(), 1);
+  EXPECT_THAT(Calls(), ElementsAre("CreateApplicationWindow()", kOpenGuard, kCreateGuard,
+                                   "SetWindowTextW(app,Trimbolt2)", "CreateTimerWindow()",
+                                   "SetTimer(timer,1,1000)", "DestroyWindow(timer)",
+                                   "MessageBoxW(app,タイマーを取得できません,Trimbolt2,0x10)",
+                                   "DestroyWindow(app)"));
+}
+
+TEST_F(RunTest, AFailedCommitWritesNothingButStillHoldsClosesAndExitsZero) {
+  TheDouble().commitFails = true;
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  const auto calls = Calls();
+  const auto alloc =
+      std::find(calls.begin(), calls.end(), "VirtualAlloc(null,33554432,0x1000,0x204)");
+  ASSERT_NE(alloc, calls.end());
+  EXPECT_THAT(
+      std::vector<std::string>(alloc + 1, calls.begin() + static_cast<long>(calls.size()) - 3),
+      ElementsAre("Sleep(1000)", kCue, "PostQuitMessage(0)", "WM_QUIT"));
+  EXPECT_EQ(Count("VirtualFree"), 0u);
+  EXPECT_EQ(TimeOf("WM_QUIT"), 2781u);
+}
+
+TEST_F(RunTest, AZeroMebibyteBlockCommitsNothingButStillHoldsForASecond) {
+  TheDouble().totalPhys = 99ull << 20;  // 1% of 99 MiB is under one mebibyte
+  TheDouble().commandLine = u"Trimbolt64.exe 1";
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(Count("VirtualAlloc"), 0u);
+  EXPECT_EQ(Count("VirtualFree"), 0u);
+  EXPECT_EQ(TimeOf("Sleep(1000)"), 1000u);
+  EXPECT_EQ(TimeOf("WM_QUIT"), 2781u);
+}
+
+TEST_F(RunTest, AFailureInTheTickIsShownByTheLoopWhichGoesOnWithoutClosing) {
+  TheDouble().throwOn = "GlobalMemoryStatusEx";
+  RunTrimbolt64();
+  const auto calls = Calls();
+  const auto tick = std::find(calls.begin(), calls.end(), "WM_TIMER(timer)");
+  ASSERT_NE(tick, calls.end());
+  // The timer was already off, so no second pass follows: the loop waits with nothing to come.
+  EXPECT_THAT(std::vector<std::string>(tick, calls.begin() + static_cast<long>(calls.size()) - 3),
+              ElementsAre("WM_TIMER(timer)", "KillTimer(timer,1)", "GetCommandLineW()",
+                          "GlobalMemoryStatusEx()",
+                          "MessageBoxW(app,テスト用の失敗,Trimbolt2,0x10)", "idle"));
+  EXPECT_EQ(Count(kCue), 1u);
+  EXPECT_EQ(Count("PostQuitMessage"), 0u);
+}
+
+TEST_F(RunTest, ASessionEndQueryWhileWaitingPlaysTheCloseCueAndAnswersYes) {
+  TheDouble().pending = {Message::kQueryEndSession};
+  RunTrimbolt64();
+  const auto calls = Calls();
+  const auto query = std::find(calls.begin(), calls.end(), "WM_QUERYENDSESSION(form)");
+  ASSERT_NE(query, calls.end());
+  EXPECT_THAT(std::vector<std::string>(query, query + 3),
+              ElementsAre("WM_QUERYENDSESSION(form)", kCue, "answer=yes"));
+  EXPECT_LT(TimeOf("WM_QUERYENDSESSION"), TimeOf("WM_TIMER"));
+  EXPECT_EQ(TimeOf("answer=yes"), 781u + 781u);  // the answer comes after the whole cue
+}
+
+TEST_F(RunTest, ACloseFromOutsideWhileWaitingEndsTheRunWithoutATrim) {
+  TheDouble().pending = {Message::kClose};
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(Count("VirtualAlloc"), 0u);
+  EXPECT_EQ(Count(kCue), 2u);
+  EXPECT_EQ(Count("WM_QUIT"), 1u);
+}
+
+TEST_F(RunTest, NoWindowIsEverShown) {
+  RunTrimbolt64();
+  for (const std::string& call : Calls()) {
+    EXPECT_TRUE(call.rfind("ShowWindow", 0) != 0 || call == "ShowWindow(app,0)") << call;
+  }
+}
+
+}  // namespace
