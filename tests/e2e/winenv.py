@@ -1,0 +1,258 @@
+"""What the end-to-end tests need to run Trimbolt64.exe under Wine, started and stopped here.
+
+A test opens a WineSession: its own Xvfb display, the shared private Wine prefix of this build
+(prepared once by prepare_prefix.py), and optionally its own PulseAudio server with a null sink.
+Closing the session stops exactly what it started: its Xvfb and PulseAudio by process id, and
+the prefix's wineserver by `wineserver -k` for that prefix. Only local sockets are used.
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+EXE = os.environ.get("TRIMBOLT_EXE", "")
+TOOL = os.environ.get("TRIMBOLT_TOOL", "")
+PREFIX = os.environ.get("TRIMBOLT_WINEPREFIX", "")
+MIB = 1048576
+CLIP_SECONDS = 8610 / 11025
+
+
+def base_env():
+    env = dict(os.environ)
+    env.update(
+        {
+            "WINEPREFIX": PREFIX,
+            "WINEARCH": "win64",
+            "WINEDEBUG": "-all",
+            # No installer prompts for Mono or Gecko.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        }
+    )
+    # No sound server unless the session starts one.
+    env.pop("PULSE_SERVER", None)
+    return env
+
+
+def block_size(percent):
+    """The block the program commits at `percent` on this machine, as Wine reports the memory."""
+    with open("/proc/meminfo") as meminfo:
+        total_kib = int(re.search(r"MemTotal:\s+(\d+) kB", meminfo.read()).group(1))
+    total_mib = int(total_kib * 1024 / MIB)
+    return int(total_mib * (percent / 100.0)) * MIB
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
+        pass_fds=(write_end,),
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        display = pipe.readline().strip()
+    if not display:
+        xvfb.kill()
+        raise RuntimeError("Xvfb did not start")
+    return xvfb, ":" + display
+
+
+def stop(process):
+    if process is not None and process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+class PulseAudio:
+    """A private PulseAudio server whose default sink is a null sink, recorded from its monitor."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="trimbolt-pulse-")
+        self.socket = os.path.join(self.dir, "native")
+        env = dict(os.environ)
+        env.update({"XDG_RUNTIME_DIR": self.dir, "HOME": self.dir, "PULSE_RUNTIME_PATH": self.dir})
+        self.env = env
+        self.server = subprocess.Popen(
+            [
+                "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+                "--use-pid-file=no", "--system=false", "-n", "--log-target=stderr",
+                "--load=module-native-protocol-unix socket=" + self.socket + " auth-anonymous=1",
+                "--load=module-null-sink sink_name=trimbolt_null rate=44100",
+                "--load=module-always-sink",
+            ],
+            env=env,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        deadline = time.monotonic() + 10
+        while not os.path.exists(self.socket):
+            if self.server.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("PulseAudio did not start")
+            time.sleep(0.05)
+        subprocess.run(["pactl", "-s", self.server_address(), "set-default-sink", "trimbolt_null"],
+                       check=True, env=env, stdout=subprocess.DEVNULL)
+        self.recorder = None
+        self.recording = os.path.join(self.dir, "monitor.raw")
+
+    def server_address(self):
+        return "unix:" + self.socket
+
+    def start_recording(self):
+        """Records the null sink's monitor as mono signed 16-bit samples at 8,000 Hz."""
+        self.recording_started = time.monotonic()
+        self.recorder = subprocess.Popen(
+            ["parec", "-s", self.server_address(), "-d", "trimbolt_null.monitor",
+             "--format=s16le", "--rate=8000", "--channels=1", "--latency-msec=10",
+             "--raw", self.recording],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        )
+        time.sleep(0.3)
+
+    def stop_recording(self):
+        stop(self.recorder)
+        with open(self.recording, "rb") as raw:
+            return raw.read()
+
+    def close(self):
+        stop(self.recorder)
+        stop(self.server)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class WineSession:
+    def __init__(self, sound=False):
+        self.sound = sound
+
+    def __enter__(self):
+        if not PREFIX or not os.path.isdir(PREFIX):
+            raise RuntimeError("the Wine prefix has not been prepared: " + PREFIX)
+        self.xvfb, display = start_xvfb()
+        self.env = base_env()
+        self.env["DISPLAY"] = display
+        self.pulse = None
+        if self.sound:
+            self.pulse = PulseAudio()
+            self.env["PULSE_SERVER"] = self.pulse.server_address()
+        else:
+            # Nowhere to play: no server and none to autospawn.
+            self.env["PULSE_SERVER"] = "unix:/nonexistent/trimbolt-no-sound"
+        self.started = []
+        # One wineserver for the whole session, kept alive between processes: every process then
+        # starts in a fraction of a second instead of booting a new Wine session, and the guard
+        # of one copy is seen by the next.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self
+
+    def __exit__(self, *exc):
+        for process in self.started:
+            if process.poll() is None:
+                process.kill()
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        for process in self.started:
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.pulse is not None:
+            self.pulse.close()
+        stop(self.xvfb)
+        return False
+
+    def start(self, *args):
+        """Starts Trimbolt64.exe with the given arguments; returns the `wine` process."""
+        process = subprocess.Popen(["wine", EXE, *args], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.started.append(process)
+        return process
+
+    def tool(self, *args, timeout=60):
+        """Runs the Windows-side test tool and returns its facts: key -> list of values."""
+        done = subprocess.run(["wine", TOOL, *args], env=self.env, capture_output=True,
+                              timeout=timeout)
+        facts = {}
+        for line in done.stdout.decode("utf-8", "replace").splitlines():
+            key, sep, value = line.partition("=")
+            if sep:
+                facts.setdefault(key.strip(), []).append(value.rstrip("\r"))
+        return facts
+
+    def tool_async(self, *args):
+        process = subprocess.Popen(["wine", TOOL, *args], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.started.append(process)
+        return process
+
+    def linux_pids(self):
+        """The Linux processes of this prefix that run Trimbolt64.exe."""
+        pids = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    cmdline = f.read()
+                if b"Trimbolt64.exe" not in cmdline or cmdline.startswith(b"wine\0"):
+                    continue
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    environ = f.read().split(b"\0")
+            except OSError:
+                continue
+            if ("WINEPREFIX=" + PREFIX).encode() in environ:
+                pids.append(int(entry))
+        return pids
+
+
+def parse(process):
+    out, _ = process.communicate(timeout=60)
+    facts = {}
+    for line in out.decode("utf-8", "replace").splitlines():
+        key, sep, value = line.partition("=")
+        if sep:
+            facts.setdefault(key.strip(), []).append(value.rstrip("\r"))
+    return facts
+
+
+class RssSampler(threading.Thread):
+    """Samples the resident memory of a Linux process every few milliseconds until it ends."""
+
+    def __init__(self, pid, interval=0.005):
+        super().__init__(daemon=True)
+        self.pid = pid
+        self.interval = interval
+        self.samples = []  # (seconds, resident bytes)
+
+    def run(self):
+        start = time.monotonic()
+        while True:
+            try:
+                with open(f"/proc/{self.pid}/status") as status:
+                    text = status.read()
+            except OSError:
+                return
+            match = re.search(r"VmRSS:\s+(\d+) kB", text)
+            if match is None:  # a zombie has no memory left to report
+                return
+            self.samples.append((time.monotonic() - start, int(match.group(1)) * 1024))
+            time.sleep(self.interval)
+
+
+def wait_for_linux_pid(session, timeout=20, exclude=()):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        pids = [p for p in session.linux_pids() if p not in exclude]
+        if pids:
+            return pids[0]
+        time.sleep(0.005)
+    raise AssertionError("Trimbolt64.exe did not appear as a process")
