@@ -1,0 +1,132 @@
+// Times the trim pass's fill, trim::TouchBlock, against memset and non-temporal store loops on
+// fresh mappings of 256 MiB and 1 GiB, first on pages never written (what the trim pass always
+// meets) and then on pages already written. The candidates take turns, a fresh mapping each
+// time, so that a drift in the machine's state spreads over all of them alike.
+//
+//   trimbolt_fill_bench [--repetitions N]   (N at least 5, 7 when not given)
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+#include "bench/Baselines.h"
+#include "bench/FillTiming.h"
+#include "trim/TrimPass.h"
+
+namespace {
+
+using bench::Memory;
+
+struct Candidate {
+  const char* name;
+  bench::FillFunction fill;
+};
+
+// The fill first; the rest are the baselines.
+constexpr Candidate kCandidates[] = {
+    {"TouchBlock", trim::TouchBlock},
+    {"memset", bench::FillMemset},
+    {"stream8", bench::FillStream8},
+    {"stream16", bench::FillStream16},
+};
+constexpr std::size_t kCandidateCount = std::size(kCandidates);
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kSizes[] = {256 * kMiB, 1024 * kMiB};
+constexpr Memory kMemories[] = {Memory::kFirstTouch, Memory::kTouched};
+constexpr double kTarget = 0.95;
+constexpr int kMinRepetitions = 5;
+
+const char* MemoryName(Memory memory) {
+  return memory == Memory::kFirstTouch ? "first touch" : "touched";
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// GB/s of every repetition of each candidate, for one size and kind of memory.
+struct Series {
+  std::uint64_t size;
+  Memory memory;
+  std::vector<double> rates[kCandidateCount];
+};
+
+void Report(const Series& series) {
+  std::printf("\n%llu MiB, %s\n", static_cast<unsigned long long>(series.size / kMiB),
+              MemoryName(series.memory));
+  std::printf("  %-12s %8s %8s %8s   %s\n", "candidate", "median", "min", "max", "TouchBlock/this");
+  double medians[kCandidateCount];
+  for (std::size_t c = 0; c < kCandidateCount; ++c) {
+    const std::vector<double>& rates = series.rates[c];
+    medians[c] = Median(rates);
+    std::printf("  %-12s %8.2f %8.2f %8.2f", kCandidates[c].name, medians[c],
+                *std::min_element(rates.begin(), rates.end()),
+                *std::max_element(rates.begin(), rates.end()));
+    if (c != 0)
+      std::printf("   %.3f", medians[0] / medians[c]);
+    std::printf("\n");
+  }
+  std::size_t best = 1;
+  for (std::size_t c = 2; c < kCandidateCount; ++c) {
+    if (medians[c] > medians[best])
+      best = c;
+  }
+  const double ratio = medians[0] / medians[best];
+  std::printf("  TouchBlock / best baseline (%s): %.3f", kCandidates[best].name, ratio);
+  if (series.memory == Memory::kFirstTouch)
+    std::printf("   target >= %.2f: %s", kTarget, ratio >= kTarget ? "met" : "NOT met");
+  std::printf("\n");
+}
+
+int ReadRepetitions(int argc, char** argv) {
+  int repetitions = 7;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--repetitions" && i + 1 < argc) {
+      repetitions = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: %s [--repetitions N]\n", argv[0]);
+      std::exit(2);
+    }
+  }
+  return std::max(repetitions, kMinRepetitions);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) try {
+  const int repetitions = ReadRepetitions(argc, argv);
+  std::printf("fill GB/s (10^9 bytes per second): median, min and max of %d repetitions,\n",
+              repetitions);
+  std::printf("each on a fresh anonymous mapping, the candidates taking turns\n");
+
+  std::vector<Series> all;
+  for (std::uint64_t size : kSizes) {
+    for (Memory memory : kMemories)
+      all.push_back(Series{size, memory, {}});
+  }
+  for (int round = 0; round < repetitions; ++round) {
+    for (Series& series : all) {
+      // A different candidate goes first in each round.
+      for (std::size_t turn = 0; turn < kCandidateCount; ++turn) {
+        const std::size_t c = (turn + static_cast<std::size_t>(round)) % kCandidateCount;
+        const double seconds = bench::TimeFill(kCandidates[c].fill, series.size, series.memory);
+        series.rates[c].push_back(static_cast<double>(series.size) / seconds / 1e9);
+      }
+    }
+    std::fprintf(stderr, "round %d of %d done\n", round + 1, repetitions);
+  }
+  for (const Series& series : all)
+    Report(series);
+  return 0;
+} catch (const std::exception& error) {
+  std::fprintf(stderr, "fill benchmark: %s\n", error.what());
+  return 1;
+}

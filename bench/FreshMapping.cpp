@@ -1,0 +1,22 @@
+#include "bench/FreshMapping.h"
+
+#include <sys/mman.h>
+
+#include <stdexcept>
+
+namespace bench {
+
+FreshMapping::FreshMapping(std::uint64_t size) : data_(nullptr), size_(size) {
+  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (data == MAP_FAILED)
+    throw std::runtime_error("mmap failed");
+  data_ = data;
+  // Advice only: where transparent huge pages are off it changes nothing.
+  ::madvise(data_, size_, MADV_NOHUGEPAGE);
+}
+
+FreshMapping::~FreshMapping() {
+  ::munmap(data_, size_);
+}
+
+}  // namespace bench
