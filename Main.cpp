@@ -1,6 +1,12 @@
 #include "Main.h"
 
+#include <initializer_list>
+#include <string_view>
+#include <utility>
+
 #include "AppError.h"
+#include "FormDescription.h"
+#include "platform/Resource.h"
 #include "platform/Sound.h"
 #include "trim/TrimPass.h"
 
@@ -9,6 +15,7 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 constexpr char16_t kClipName[] = u"#100";
+constexpr char16_t kDescriptionName[] = u"TMAINFORM";
 
 // Plays the built-in clip and returns when it has finished. Without a sound device it returns
 // at once, silently.
@@ -16,14 +23,47 @@ void PlayCue() {
   platform::PlaySoundW(kClipName, platform::kSndResource);
 }
 
-platform::FormWindowSpec MainFormDescription() {
+FormDescription ReadDescription() {
+  const std::string_view bytes = platform::LoadResourceBytes(platform::kRtRcData, kDescriptionName);
+  if (bytes.data() == nullptr)
+    throw AppError(u"ウィンドウの記述が見つかりません");
+  return ParseFormDescription(bytes);
+}
+
+// The handler of the class that a description names.
+template <typename Handler>
+Handler FindHandler(const std::u16string& name,
+                    std::initializer_list<std::pair<std::u16string_view, Handler>> handlers) {
+  for (const auto& [handlerName, handler] : handlers) {
+    if (name == handlerName)
+      return handler;
+  }
+  throw AppError(u"ウィンドウの記述にあるハンドラ「" + name + u"」がありません");
+}
+
+platform::FormWindowSpec WindowSpecOf(const FormDescription& d) {
   platform::FormWindowSpec spec;
-  spec.className = u"TMainForm";
-  spec.caption = u"Trimbolt";
-  spec.left = 431;
-  spec.top = 251;
-  spec.clientWidth = 197;
-  spec.clientHeight = 125;
+  spec.className = d.className;
+  spec.caption = d.caption;
+  spec.iconName = d.icon;
+  spec.left = d.left;
+  spec.top = d.top;
+  spec.clientWidth = d.clientWidth;
+  spec.clientHeight = d.clientHeight;
+  spec.pixelsPerInch = d.pixelsPerInch;
+  spec.border = d.border;
+  spec.systemMenu = d.systemMenu;
+  spec.minimizeBox = d.minimizeBox;
+  spec.maximizeBox = d.maximizeBox;
+  spec.helpButton = d.helpButton;
+  spec.backgroundColor = d.color;
+  spec.font.name = d.fontName;
+  spec.font.charset = d.fontCharset;
+  spec.font.height = d.fontHeight;
+  spec.font.bold = d.fontBold;
+  spec.font.italic = d.fontItalic;
+  spec.font.underline = d.fontUnderline;
+  spec.font.strikeOut = d.fontStrikeOut;
   return spec;
 }
 
@@ -59,14 +99,44 @@ void TApplication::ShowError(const std::u16string& text) {
 }
 
 TMainForm::TMainForm(TApplication& application) : application_(application) {
-  const platform::FormWindowSpec description = MainFormDescription();
-  Timer = std::make_unique<TTimer>();
-  Timer->SetOnTimer([this](TObject* Sender) { TimerTimer(Sender); });
-  FormCreate(this);
-  window_ =
-      platform::UniqueWindow(platform::CreateFormWindow(description, application_.Handle(), this));
+  const platform::FormWindowSpec spec = ApplyDescription();
+  (this->*onCreate_)(this);
+  window_ = platform::UniqueWindow(platform::CreateFormWindow(spec, application_.Handle(), this));
   if (!window_)
     throw AppError(u"メインウィンドウを作成できません");
+}
+
+platform::FormWindowSpec TMainForm::ApplyDescription() {
+  const FormDescription description = ReadDescription();
+  if (description.className != u"TMainForm") {
+    throw AppError(u"ウィンドウの記述のクラス「" + description.className + u"」が違います");
+  }
+  onCreate_ =
+      FindHandler<EventHandler>(description.onCreate, {{u"FormCreate", &TMainForm::FormCreate}});
+  onCloseQuery_ = FindHandler<CloseQueryHandler>(description.onCloseQuery,
+                                                 {{u"FormCloseQuery", &TMainForm::FormCloseQuery}});
+
+  const ComponentDescription* timer = nullptr;
+  for (const ComponentDescription& component : description.components) {
+    if (component.name == u"Timer" && component.className == u"TTimer")
+      timer = &component;
+  }
+  if (timer == nullptr || description.components.size() != 1) {
+    throw AppError(u"ウィンドウの記述にタイマー「Timer」がありません");
+  }
+  const EventHandler onTimer =
+      FindHandler<EventHandler>(timer->onTimer, {{u"TimerTimer", &TMainForm::TimerTimer}});
+
+  Timer = std::make_unique<TTimer>();
+  Timer->DesignLeft = timer->left;
+  Timer->DesignTop = timer->top;
+  if (timer->interval)
+    Timer->SetInterval(*timer->interval);
+  if (timer->enabled)
+    Timer->SetEnabled(*timer->enabled);
+  // Attaching the handler to the enabled timer arms it.
+  Timer->SetOnTimer([this, onTimer](TObject* Sender) { (this->*onTimer)(Sender); });
+  return WindowSpecOf(description);
 }
 
 void TMainForm::FormCreate(TObject* /*Sender*/) {
@@ -84,15 +154,19 @@ void TMainForm::TimerTimer(TObject* /*Sender*/) {
   Close();
 }
 
+void TMainForm::DoCloseQuery(bool& CanClose) {
+  (this->*onCloseQuery_)(this, CanClose);
+}
+
 void TMainForm::Close() {
   bool CanClose = true;
-  FormCloseQuery(this, CanClose);
+  DoCloseQuery(CanClose);
   if (CanClose)
     application_.Terminate();
 }
 
 bool TMainForm::OnQueryEndSession() {
   bool CanClose = true;
-  FormCloseQuery(this, CanClose);
+  DoCloseQuery(CanClose);
   return CanClose;
 }

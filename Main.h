@@ -40,8 +40,8 @@ class TApplication : public TObject {
 // (the trim pass) and the close query (the close cue).
 class TMainForm : public TObject, private platform::WindowEvents {
  public:
-  // Builds the window: applies its description, creates the armed Timer, calls FormCreate (the
-  // start cue) and creates the window hidden.
+  // Builds the window: applies its description (which creates the armed Timer), calls the
+  // creation handler (the start cue) and creates the window hidden.
   explicit TMainForm(TApplication& application);
 
   std::unique_ptr<TTimer> Timer;
@@ -60,7 +60,16 @@ class TMainForm : public TObject, private platform::WindowEvents {
   void OnClose() override { Close(); }
   bool OnQueryEndSession() override;
 
+  using EventHandler = void (TMainForm::*)(TObject* Sender);
+  using CloseQueryHandler = void (TMainForm::*)(TObject* Sender, bool& CanClose);
+
+  // Makes the window's components and binds the handlers that the description names.
+  platform::FormWindowSpec ApplyDescription();
+  void DoCloseQuery(bool& CanClose);
+
   TApplication& application_;
+  EventHandler onCreate_ = nullptr;
+  CloseQueryHandler onCloseQuery_ = nullptr;
   platform::UniqueWindow window_;
 };
 

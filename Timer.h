@@ -19,6 +19,10 @@ class TTimer : public TObject, private platform::WindowEvents {
   TTimer& operator=(const TTimer&) = delete;
   ~TTimer() override;
 
+  // Where the component sits on the window's design surface; it has no meaning at run time.
+  int DesignLeft = 0;
+  int DesignTop = 0;
+
   bool Enabled() const { return enabled_; }
   std::uint32_t Interval() const { return interval_; }
   void SetEnabled(bool enabled);

@@ -3,13 +3,25 @@ add_library(trimbolt_platform STATIC
   platform/win/CommandLine.cpp
   platform/win/Memory.cpp
   platform/win/Mutex.cpp
+  platform/win/Resource.cpp
   platform/win/Sound.cpp
   platform/win/Window.cpp)
 target_include_directories(trimbolt_platform PUBLIC ${CMAKE_SOURCE_DIR})
 trimbolt_warnings(trimbolt_platform)
 
-add_executable(Trimbolt64 WIN32 platform/win/Entry.cpp)
+add_executable(Trimbolt64 WIN32 platform/win/Entry.cpp resources/Trimbolt64.rc)
 trimbolt_warnings(Trimbolt64)
+
+# The resource script embeds these; windres finds them through the include directory, and the
+# build has to be told that the object depends on them.
+set(TRIMBOLT_EMBEDDED
+  ${CMAKE_SOURCE_DIR}/resources/Trimbolt64.ico
+  ${CMAKE_SOURCE_DIR}/resources/Trimbolt64.wav
+  ${CMAKE_SOURCE_DIR}/resources/Trimbolt64.manifest
+  ${CMAKE_SOURCE_DIR}/resources/MainForm.window)
+set_source_files_properties(resources/Trimbolt64.rc PROPERTIES
+  OBJECT_DEPENDS "${TRIMBOLT_EMBEDDED}"
+  INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(Trimbolt64 PRIVATE trimbolt_program trimbolt_platform winmm)
 
 foreach(target trimbolt_core trimbolt_program trimbolt_platform Trimbolt64)
@@ -19,7 +31,7 @@ endforeach()
 if(MINGW)
   # -municode selects the wide entry point; -static keeps libstdc++, libgcc and winpthread out
   # of the import table.
-  target_compile_options(Trimbolt64 PRIVATE -municode)
+  target_compile_options(Trimbolt64 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode>)
   target_link_options(Trimbolt64 PRIVATE -municode -static -Wl,--no-insert-timestamp)
   target_link_options(Trimbolt64 PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()

@@ -1,16 +1,16 @@
-# Warnings on in every build; clean is the rule.
+# Warnings on in every build; clean is the rule. C++ only: the resource compiler takes none.
 function(trimbolt_warnings target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /permissive- /utf-8)
+    set(flags /W4 /permissive- /utf-8)
     if(TRIMBOLT_WARNINGS_AS_ERRORS)
-      target_compile_options(${target} PRIVATE /WX)
+      list(APPEND flags /WX)
     endif()
   else()
-    target_compile_options(${target} PRIVATE
-      -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Wnon-virtual-dtor
-      -Wold-style-cast -Wcast-align -Wnull-dereference -Wdouble-promotion -Wformat=2)
+    set(flags -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Wnon-virtual-dtor
+              -Wold-style-cast -Wcast-align -Wnull-dereference -Wdouble-promotion -Wformat=2)
     if(TRIMBOLT_WARNINGS_AS_ERRORS)
-      target_compile_options(${target} PRIVATE -Werror)
+      list(APPEND flags -Werror)
     endif()
   endif()
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${flags}>")
 endfunction()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/Types.h"
 
@@ -26,20 +27,41 @@ class WindowEvents {
   ~WindowEvents() = default;
 };
 
-// How the main window looks; it is created hidden and never shown by this program.
+enum class FormBorder { kNone, kSingle, kSizeable };
+
+struct FormFont {
+  std::u16string name;
+  int charset = 1;  // DEFAULT_CHARSET
+  int height = 0;   // at the design resolution; negative: the character height
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  bool strikeOut = false;
+};
+
+// How a form window looks. Sizes and the font height are at `pixelsPerInch` and are scaled to
+// the window's DPI. It is created hidden; this program never shows it.
 struct FormWindowSpec {
-  const char16_t* className = nullptr;
-  const char16_t* caption = nullptr;
+  std::u16string className;
+  std::u16string caption;
+  std::u16string iconName;  // an icon group of the executable; none when empty
   int left = 0;
   int top = 0;
   int clientWidth = 0;
   int clientHeight = 0;
+  int pixelsPerInch = 96;
+  FormBorder border = FormBorder::kSingle;
+  bool systemMenu = true;
+  bool minimizeBox = false;
+  bool maximizeBox = false;
+  bool helpButton = false;
+  int backgroundColor = 15;  // a system colour index: COLOR_BTNFACE
+  FormFont font;
 };
 
 // A top-level window of zero size, not visible, carrying the application title.
 Window CreateApplicationWindow(const char16_t* title);
-// A top-level window owned by `owner`, created hidden, with a single non-resizable border and
-// only the system menu.
+// A top-level window owned by `owner`, created hidden as `spec` describes.
 Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events);
 // A message-only window that receives timer ticks for a timer component.
 Window CreateTimerWindow(WindowEvents* events);

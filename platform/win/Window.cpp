@@ -1,6 +1,8 @@
 #include "platform/Window.h"
 
 #include <exception>
+#include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "platform/win/Wide.h"
@@ -15,9 +17,13 @@ namespace {
 
 constexpr wchar_t kApplicationClass[] = L"TApplication";
 constexpr wchar_t kTimerClass[] = L"TTimerWindow";
+constexpr int kDefaultDpi = 96;
 
 HWND AsHwnd(Window window) {
   return static_cast<HWND>(window);
+}
+HINSTANCE Instance() {
+  return ::GetModuleHandleW(nullptr);
 }
 
 // One thread runs all windows, so one slot carries a handler's failure out of the window
@@ -33,6 +39,98 @@ void RaisePendingFailure() {
   }
 }
 
+// The per-monitor DPI calls exist from Windows 10 on; older systems get the screen's DPI.
+UINT DpiOf(HWND window) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window); dpi != 0)
+      return dpi;
+  }
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
+  if (screen != nullptr)
+    ::ReleaseDC(nullptr, screen);
+  return static_cast<UINT>(dpi > 0 ? dpi : kDefaultDpi);
+}
+
+void AdjustFrameForDpi(RECT& frame, DWORD style, DWORD exStyle, UINT dpi) {
+  using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  if (adjustForDpi == nullptr || !adjustForDpi(&frame, style, FALSE, exStyle, dpi)) {
+    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  }
+}
+
+struct FontDeleter {
+  void operator()(HFONT font) const { ::DeleteObject(font); }
+};
+using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+// What a window of the program carries besides its handle; owned by the window and freed when
+// it is destroyed.
+struct WindowData {
+  WindowEvents* events = nullptr;
+  bool* adopted = nullptr;  // set when the window takes the data over
+  FormWindowSpec spec;      // for form windows: how to rescale them
+  UniqueFont font;
+};
+
+WindowData* DataOf(HWND window) {
+  return reinterpret_cast<WindowData*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+UniqueFont CreateFormFont(const FormFont& font, int pixelsPerInch, UINT dpi) {
+  if (font.name.empty())
+    return nullptr;
+  return UniqueFont(::CreateFontW(::MulDiv(font.height, static_cast<int>(dpi), pixelsPerInch), 0, 0,
+                                  0, font.bold ? FW_BOLD : FW_NORMAL, font.italic, font.underline,
+                                  font.strikeOut, static_cast<DWORD>(font.charset),
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, win::Wide(font.name.c_str())));
+}
+
+DWORD FormStyle(const FormWindowSpec& spec) {
+  DWORD style = WS_CLIPCHILDREN;
+  switch (spec.border) {
+    case FormBorder::kNone:
+      style |= WS_POPUP;
+      break;
+    case FormBorder::kSingle:
+      style |= WS_CAPTION;
+      break;
+    case FormBorder::kSizeable:
+      style |= WS_CAPTION | WS_THICKFRAME;
+      break;
+  }
+  if (spec.border != FormBorder::kNone && spec.systemMenu) {
+    style |= WS_SYSMENU;
+    if (spec.minimizeBox)
+      style |= WS_MINIMIZEBOX;
+    if (spec.maximizeBox)
+      style |= WS_MAXIMIZEBOX;
+  }
+  return style;
+}
+
+DWORD FormExStyle(const FormWindowSpec& spec) {
+  // The help button shows only without minimise and maximise buttons.
+  return spec.helpButton && !spec.minimizeBox && !spec.maximizeBox ? WS_EX_CONTEXTHELP : 0;
+}
+
+// Sizes the window so that its client area is the described one at `dpi`, and makes its font.
+void ScaleForm(HWND window, WindowData& data, UINT dpi) {
+  const FormWindowSpec& spec = data.spec;
+  RECT frame{0, 0, ::MulDiv(spec.clientWidth, static_cast<int>(dpi), spec.pixelsPerInch),
+             ::MulDiv(spec.clientHeight, static_cast<int>(dpi), spec.pixelsPerInch)};
+  AdjustFrameForDpi(frame, FormStyle(spec), FormExStyle(spec), dpi);
+  ::SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  data.font = CreateFormFont(spec.font, spec.pixelsPerInch, dpi);
+}
+
 LRESULT HandleEvent(WindowEvents& events, UINT message, WPARAM wParam) {
   switch (message) {
     case WM_TIMER:
@@ -41,10 +139,8 @@ LRESULT HandleEvent(WindowEvents& events, UINT message, WPARAM wParam) {
     case WM_CLOSE:
       events.OnClose();
       return 0;
-    case WM_QUERYENDSESSION:
+    default:  // WM_QUERYENDSESSION
       return events.OnQueryEndSession() ? TRUE : FALSE;
-    default:
-      return -1;
   }
 }
 
@@ -53,61 +149,125 @@ LRESULT HandleEvent(WindowEvents& events, UINT message, WPARAM wParam) {
 LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    auto* adopted = static_cast<WindowData*>(create->lpCreateParams);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(adopted));
+    if (adopted != nullptr && adopted->adopted != nullptr)
+      *std::exchange(adopted->adopted, nullptr) = true;
   }
-  auto* events = reinterpret_cast<WindowEvents*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (events != nullptr &&
-      (message == WM_TIMER || message == WM_CLOSE || message == WM_QUERYENDSESSION)) {
-    try {
-      return HandleEvent(*events, message, wParam);
-    } catch (...) {
-      PendingFailure() = std::current_exception();
-      // The session may still end: a failed close query does not hold it up.
-      return message == WM_QUERYENDSESSION ? TRUE : 0;
+  WindowData* data = DataOf(window);
+  if (data == nullptr)
+    return ::DefWindowProcW(window, message, wParam, lParam);
+  switch (message) {
+    case WM_TIMER:
+    case WM_CLOSE:
+    case WM_QUERYENDSESSION:
+      try {
+        return HandleEvent(*data->events, message, wParam);
+      } catch (...) {
+        PendingFailure() = std::current_exception();
+        // The session may still end: a failed close query does not hold it up.
+        return message == WM_QUERYENDSESSION ? TRUE : 0;
+      }
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(data->font.get());
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      ::SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      data->font = CreateFormFont(data->spec.font, data->spec.pixelsPerInch, HIWORD(wParam));
+      return 0;
     }
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      delete data;
+      break;
+    default:
+      break;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool RegisterWindowClass(const wchar_t* className, WNDPROC procedure) {
+bool RegisterWindowClass(const wchar_t* className, WNDPROC procedure, int backgroundColor,
+                         const std::u16string& iconName) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.hInstance = Instance();
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(backgroundColor) + 1);
   windowClass.lpszClassName = className;
+  if (!iconName.empty()) {
+    const wchar_t* icon = win::Wide(iconName.c_str());
+    windowClass.hIcon = static_cast<HICON>(
+        ::LoadImageW(Instance(), icon, IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                     ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(
+        ::LoadImageW(Instance(), icon, IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                     ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED));
+  }
   return ::RegisterClassExW(&windowClass) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// Creates a window that reports to `events`; the window owns `data` from WM_NCCREATE on.
+HWND CreateEventWindow(std::unique_ptr<WindowData> data, DWORD exStyle, const wchar_t* className,
+                       const wchar_t* caption, DWORD style, RECT frame, HWND parent) {
+  bool adopted = false;
+  data->adopted = &adopted;
+  WindowData* raw = data.release();
+  HWND window = ::CreateWindowExW(exStyle, className, caption, style, frame.left, frame.top,
+                                  frame.right - frame.left, frame.bottom - frame.top, parent,
+                                  nullptr, Instance(), raw);
+  // Once the window has the data it frees it at WM_NCDESTROY, even when creation fails later;
+  // a creation that failed before WM_NCCREATE never saw it.
+  if (!adopted)
+    delete raw;
+  return window;
 }
 
 }  // namespace
 
 Window CreateApplicationWindow(const char16_t* title) {
-  if (!RegisterWindowClass(kApplicationClass, ::DefWindowProcW))
+  if (!RegisterWindowClass(kApplicationClass, ::DefWindowProcW, COLOR_BTNFACE, u"MAINICON")) {
     return nullptr;
+  }
   return ::CreateWindowExW(0, kApplicationClass, win::Wide(title),
                            WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0,
-                           0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+                           0, 0, 0, nullptr, nullptr, Instance(), nullptr);
 }
 
 Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events) {
-  const wchar_t* className = win::Wide(spec.className);
-  if (!RegisterWindowClass(className, EventWindowProc))
+  const wchar_t* className = win::Wide(spec.className.c_str());
+  if (!RegisterWindowClass(className, EventWindowProc, spec.backgroundColor, spec.iconName)) {
     return nullptr;
-  // A single, non-resizable frame with only the system menu.
-  constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  RECT frame{0, 0, spec.clientWidth, spec.clientHeight};
-  ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-  return ::CreateWindowExW(0, className, win::Wide(spec.caption), kStyle, spec.left, spec.top,
-                           frame.right - frame.left, frame.bottom - frame.top, AsHwnd(owner),
-                           nullptr, ::GetModuleHandleW(nullptr), static_cast<void*>(events));
+  }
+  auto data = std::make_unique<WindowData>();
+  data->events = events;
+  data->spec = spec;
+  WindowData& kept = *data;
+  // Created at the design size first; once it exists its DPI is known and it is scaled to it.
+  RECT frame{spec.left, spec.top, spec.left + spec.clientWidth, spec.top + spec.clientHeight};
+  HWND window =
+      CreateEventWindow(std::move(data), FormExStyle(spec), className,
+                        win::Wide(spec.caption.c_str()), FormStyle(spec), frame, AsHwnd(owner));
+  if (window == nullptr)
+    return nullptr;
+  ScaleForm(window, kept, DpiOf(window));
+  if (!spec.iconName.empty()) {
+    const auto classIcon = ::GetClassLongPtrW(window, GCLP_HICON);
+    const auto smallIcon = ::GetClassLongPtrW(window, GCLP_HICONSM);
+    ::SendMessageW(window, WM_SETICON, ICON_BIG, static_cast<LPARAM>(classIcon));
+    ::SendMessageW(window, WM_SETICON, ICON_SMALL, static_cast<LPARAM>(smallIcon));
+  }
+  return window;
 }
 
 Window CreateTimerWindow(WindowEvents* events) {
-  if (!RegisterWindowClass(kTimerClass, EventWindowProc))
+  if (!RegisterWindowClass(kTimerClass, EventWindowProc, COLOR_BTNFACE, u""))
     return nullptr;
-  return ::CreateWindowExW(0, kTimerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           ::GetModuleHandleW(nullptr), static_cast<void*>(events));
+  auto data = std::make_unique<WindowData>();
+  data->events = events;
+  return CreateEventWindow(std::move(data), 0, kTimerClass, L"", 0, RECT{}, HWND_MESSAGE);
 }
 
 void DestroyWindow(Window window) {

@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "AppError.h"
 #include "platform/CommandLine.h"
 #include "platform/Memory.h"
 #include "platform/Mutex.h"
+#include "platform/Resource.h"
 #include "platform/Sound.h"
 #include "platform/Window.h"
 
@@ -171,6 +174,16 @@ bool BlockIsZero() {
 void Double::Reset() {
   UnmapBlock();
   S() = State{};
+  S().config.resources[u"TMAINFORM"] = SourceFile("resources/MainForm.window");
+}
+
+std::string SourceFile(const std::string& relativePath) {
+  std::ifstream file(std::string(TRIMBOLT_SOURCE_DIR) + "/" + relativePath, std::ios::binary);
+  if (!file)
+    throw std::runtime_error("double: cannot read " + relativePath);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> Double::CallTexts() const {
@@ -268,12 +281,45 @@ Window CreateApplicationWindow(const char16_t* title) {
 }
 
 Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events) {
-  testing::Record("CreateFormWindow",
-                  testing::Utf8(spec.className) + "," + testing::Utf8(spec.caption) + "," +
-                      std::to_string(spec.left) + "," + std::to_string(spec.top) + "," +
-                      std::to_string(spec.clientWidth) + "x" + std::to_string(spec.clientHeight) +
-                      ",owner=" + testing::WindowName(owner));
+  const char* borders[] = {"none", "single", "sizeable"};
+  std::string icons;
+  if (spec.systemMenu)
+    icons += "+system-menu";
+  if (spec.minimizeBox)
+    icons += "+minimize";
+  if (spec.maximizeBox)
+    icons += "+maximize";
+  if (spec.helpButton)
+    icons += "+help";
+  std::string style;
+  if (spec.font.bold)
+    style += "+bold";
+  if (spec.font.italic)
+    style += "+italic";
+  if (spec.font.underline)
+    style += "+underline";
+  if (spec.font.strikeOut)
+    style += "+strikeout";
+  testing::Record(
+      "CreateFormWindow",
+      testing::Utf8(spec.className) + "," + testing::Utf8(spec.caption) + "," +
+          std::to_string(spec.left) + "," + std::to_string(spec.top) + "," +
+          std::to_string(spec.clientWidth) + "x" + std::to_string(spec.clientHeight) + "@" +
+          std::to_string(spec.pixelsPerInch) + "," + borders[static_cast<int>(spec.border)] + "," +
+          icons + ",color=" + std::to_string(spec.backgroundColor) +
+          ",font=" + testing::Utf8(spec.font.name) + "/" + std::to_string(spec.font.charset) + "/" +
+          std::to_string(spec.font.height) + "/" + style + ",icon=" + testing::Utf8(spec.iconName) +
+          ",owner=" + testing::WindowName(owner));
   return testing::NewWindow("form", events);
+}
+
+std::string_view LoadResourceBytes(std::uint16_t typeId, const char16_t* name) {
+  testing::Record("LoadResourceBytes", std::to_string(typeId) + "," + testing::Utf8(name));
+  const auto& resources = S().config.resources;
+  const auto found = typeId == kRtRcData ? resources.find(name) : resources.end();
+  if (found == resources.end())
+    return {};
+  return found->second;
 }
 
 Window CreateTimerWindow(WindowEvents* events) {

@@ -6,6 +6,7 @@
 // until an armed timer's tick is due.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct Double {
   std::uint64_t clipMs = 781;    // 8,610 bytes at 11,025 bytes per second
   std::string throwOn;           // the name of a wrapper that throws when called
   std::vector<Message> pending;  // messages to the main window, delivered before a tick
+  // The executable's resources by name; starts with the window description of the source tree.
+  std::map<std::u16string, std::string> resources;
 
   // What happened.
   std::uint64_t nowMs = 0;
@@ -46,5 +49,8 @@ struct Double {
 };
 
 Double& TheDouble();
+
+// The text of a file of the source tree, such as resources/MainForm.window.
+std::string SourceFile(const std::string& relativePath);
 
 }  // namespace platform::testing

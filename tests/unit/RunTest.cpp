@@ -20,7 +20,10 @@ constexpr char kOpenGuard[] = "OpenMutexW(0x1f0001,false,Trimbolt64/Qel Project)
 constexpr char kCreateGuard[] = "CreateMutexW(Trimbolt64/Qel Project)";
 constexpr char kCue[] = "PlaySoundW(#100,0x40004)";
 constexpr char kWarningBox[] = "MessageBoxW(foreground,既に起動しています。,Trimbolt64,0x30)";
-constexpr char kMainWindow[] = "CreateFormWindow(TMainForm,Trimbolt,431,251,197x125,owner=app)";
+constexpr char kDescription[] = "LoadResourceBytes(10,TMAINFORM)";
+constexpr char kMainWindow[] =
+    "CreateFormWindow(TMainForm,Trimbolt,431,251,197x125@96,single,+system-menu,color=15,"
+    "font=ＭＳ Ｐゴシック/128/-12/,icon=MAINICON,owner=app)";
 
 class RunTest : public ::testing::Test {
  protected:
@@ -44,6 +47,7 @@ std::vector<std::string> GuardedStartUp() {
           kOpenGuard,
           kCreateGuard,
           "SetWindowTextW(app,Trimbolt2)",
+          kDescription,
           "CreateTimerWindow()",
           "SetTimer(timer,1,1000)",
           kCue,
@@ -131,11 +135,12 @@ TEST_F(RunTest, HalfOfSixteenGibibytesCommitsAndFillsEightGibibytes) {
 TEST_F(RunTest, NoTimerIsAStartUpFailureWithAnErrorBoxAndExitCodeOne) {
   TheDouble().timerFails = true;
   EXPECT_EQ(RunTrimbolt64(), 1);
-  EXPECT_THAT(Calls(), ElementsAre("CreateApplicationWindow()", kOpenGuard, kCreateGuard,
-                                   "SetWindowTextW(app,Trimbolt2)", "CreateTimerWindow()",
-                                   "SetTimer(timer,1,1000)", "DestroyWindow(timer)",
-                                   "MessageBoxW(app,タイマーを取得できません,Trimbolt2,0x10)",
-                                   "DestroyWindow(app)"));
+  EXPECT_THAT(Calls(),
+              ElementsAre("CreateApplicationWindow()", kOpenGuard, kCreateGuard,
+                          "SetWindowTextW(app,Trimbolt2)", kDescription, "CreateTimerWindow()",
+                          "SetTimer(timer,1,1000)", "DestroyWindow(timer)",
+                          "MessageBoxW(app,タイマーを取得できません,Trimbolt2,0x10)",
+                          "DestroyWindow(app)"));
 }
 
 TEST_F(RunTest, AFailedCommitWritesNothingButStillHoldsClosesAndExitsZero) {
@@ -195,6 +200,49 @@ TEST_F(RunTest, ACloseFromOutsideWhileWaitingEndsTheRunWithoutATrim) {
   EXPECT_EQ(Count("VirtualAlloc"), 0u);
   EXPECT_EQ(Count(kCue), 2u);
   EXPECT_EQ(Count("WM_QUIT"), 1u);
+}
+
+TEST_F(RunTest, AMissingWindowDescriptionIsAStartUpFailureBeforeAnyTimerOrSound) {
+  TheDouble().resources.clear();
+  EXPECT_EQ(RunTrimbolt64(), 1);
+  EXPECT_EQ(Count("MessageBoxW(app,ウィンドウの記述が見つかりません,Trimbolt2,0x10)"), 1u);
+  EXPECT_EQ(Count("SetTimer"), 0u);
+  EXPECT_EQ(Count("PlaySoundW"), 0u);
+  EXPECT_EQ(Count("CreateFormWindow"), 0u);
+}
+
+TEST_F(RunTest, ABrokenWindowDescriptionIsAStartUpFailureNamingTheFault) {
+  struct Case {
+    std::string find, replace, box;
+  };
+  const Case cases[] = {
+      {"left 431", "left abc",
+       "MessageBoxW(app,ウィンドウの記述が壊れています（6 行目: 'left' is not a 32-bit number）"},
+      {"on-create FormCreate", "on-create FormShow",
+       "MessageBoxW(app,ウィンドウの記述にあるハンドラ「FormShow」がありません"},
+      {"on-timer TimerTimer", "on-timer Tick",
+       "MessageBoxW(app,ウィンドウの記述にあるハンドラ「Tick」がありません"},
+      {"form MainForm TMainForm", "form MainForm TOtherForm",
+       "MessageBoxW(app,ウィンドウの記述のクラス「TOtherForm」が違います"},
+      {"component Timer TTimer", "component Clock TTimer",
+       "MessageBoxW(app,ウィンドウの記述にタイマー「Timer」がありません"},
+  };
+  for (const Case& c : cases) {
+    TheDouble().Reset();
+    std::string& text = TheDouble().resources[u"TMAINFORM"];
+    text.replace(text.find(c.find), c.find.size(), c.replace);
+    EXPECT_EQ(RunTrimbolt64(), 1) << c.replace;
+    EXPECT_EQ(Count(c.box), 1u) << c.replace;
+    EXPECT_EQ(Count("PlaySoundW"), 0u) << c.replace;
+  }
+}
+
+TEST_F(RunTest, TheTimerTakesItsIntervalFromTheDescriptionWhenItGivesOne) {
+  std::string& text = TheDouble().resources[u"TMAINFORM"];
+  text.replace(text.find("    on-timer"), 4, "    interval 1500\n    ");
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_EQ(Count("SetTimer(timer,1,1500)"), 1u);
+  EXPECT_EQ(TimeOf("WM_TIMER"), 1500u);
 }
 
 TEST_F(RunTest, NoWindowIsEverShown) {

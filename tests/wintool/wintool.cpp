@@ -21,7 +21,8 @@
 namespace {
 
 std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
+  if (text.empty())
+    return {};
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(size), '\0');
@@ -35,7 +36,9 @@ void Print(const std::string& key, const std::string& value) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
-void Print(const std::string& key, long long value) { Print(key, std::to_string(value)); }
+void Print(const std::string& key, long long value) {
+  Print(key, std::to_string(value));
+}
 void PrintHex(const std::string& key, unsigned long long value) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "0x%llx", value);
@@ -50,15 +53,19 @@ std::wstring ClassOf(HWND window) {
 
 std::wstring TextOf(HWND window) {
   wchar_t text[1024] = {};
-  // WM_GETTEXT reaches other processes' windows, GetWindowText only the caption cache.
-  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      1000, nullptr);
+  // The caption of another process's window can be read without asking that process, which
+  // may be busy; a control's text needs WM_GETTEXT.
+  if (GetWindowTextW(window, text, 1024) == 0) {
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        1000, nullptr);
+  }
   return text;
 }
 
 std::wstring ExeOf(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) return {};
+  if (process == nullptr)
+    return {};
   wchar_t path[MAX_PATH] = {};
   DWORD size = MAX_PATH;
   QueryFullProcessImageNameW(process, 0, path, &size);
@@ -113,15 +120,11 @@ void Describe(HWND window) {
   Print("owner_class", owner ? Utf8(ClassOf(owner)) : std::string());
   Print("owner_title", owner ? Utf8(TextOf(owner)) : std::string());
   HWND parent = GetAncestor(window, GA_PARENT);
-  Print("message_only", parent == FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr) ||
-                                (parent != nullptr && parent != GetDesktopWindow() &&
-                                 ClassOf(parent) == L"Message")
-                            ? 1
-                            : 0);
-  const auto bigIcon = SendMessageTimeoutW(window, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, 1000,
-                                           nullptr);
-  Print("class_icon", GetClassLongPtrW(window, GCLP_HICON) != 0 ? 1 : 0);
-  Print("window_icon_query_ok", bigIcon != 0 ? 1 : 0);
+  Print("message_only",
+        parent == FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr) ||
+                (parent != nullptr && parent != GetDesktopWindow() && ClassOf(parent) == L"Message")
+            ? 1
+            : 0);
   Print("dpi", static_cast<long long>(GetDpiForWindow(window)));
   const DPI_AWARENESS_CONTEXT context = GetWindowDpiAwarenessContext(window);
   const char* awareness = "unknown";
@@ -160,20 +163,26 @@ int Watch(DWORD durationMs, const std::wstring& exe) {
       if (known == isTarget.end()) {
         known = isTarget.emplace(pid, EndsWithInsensitive(ExeOf(pid), exe)).first;
       }
-      if (!known->second) continue;
+      if (!known->second)
+        continue;
       targetAlive = true;
       auto& entry = seen[window];
-      if (entry.className.empty()) entry = {ClassOf(window), TextOf(window), pid, false};
-      if (IsWindowVisible(window)) entry.everVisible = true;
+      if (entry.className.empty())
+        entry = {ClassOf(window), TextOf(window), pid, false};
+      if (IsWindowVisible(window))
+        entry.everVisible = true;
     }
-    if (targetAlive) targetSeen = true;
-    if (targetSeen && !targetAlive) break;
+    if (targetAlive)
+      targetSeen = true;
+    if (targetSeen && !targetAlive)
+      break;
     Sleep(5);
   }
   Print("windows", static_cast<long long>(seen.size()));
   for (const auto& [window, entry] : seen) {
     Print("window", Utf8(entry.className) + "|" + Utf8(entry.title) + "|" +
-                        std::to_string(entry.pid) + "|" + (entry.everVisible ? "visible" : "hidden"));
+                        std::to_string(entry.pid) + "|" +
+                        (entry.everVisible ? "visible" : "hidden"));
   }
   return 0;
 }
@@ -182,7 +191,8 @@ HWND WaitFor(DWORD timeoutMs, bool (*match)(HWND, const std::wstring&), const st
   const ULONGLONG start = GetTickCount64();
   do {
     for (HWND window : AllWindows()) {
-      if (match(window, key)) return window;
+      if (match(window, key))
+        return window;
     }
     Sleep(10);
   } while (GetTickCount64() - start < timeoutMs);
@@ -210,12 +220,14 @@ std::string IconOf(HWND box) {
       iconControl = child;
     }
   }
-  if (iconControl == nullptr) return "none";
+  if (iconControl == nullptr)
+    return "none";
   RECT rect{};
   GetWindowRect(iconControl, &rect);
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return "none";
+  if (width <= 0 || height <= 0)
+    return "none";
 
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
@@ -253,8 +265,9 @@ std::string IconOf(HWND box) {
     long long distance = 0;
     for (int i = 0; i < width * height; ++i) {
       for (int shift = 0; shift < 24; shift += 8) {
-        distance += std::abs(static_cast<int>((drawn[i] >> shift) & 0xFF) -
-                             static_cast<int>((captured[static_cast<std::size_t>(i)] >> shift) & 0xFF));
+        distance +=
+            std::abs(static_cast<int>((drawn[i] >> shift) & 0xFF) -
+                     static_cast<int>((captured[static_cast<std::size_t>(i)] >> shift) & 0xFF));
       }
     }
     if (bestDistance < 0 || distance < bestDistance) {
@@ -289,11 +302,13 @@ int Box(const std::wstring& caption, DWORD timeoutMs, bool dismiss) {
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     const std::wstring kind = ClassOf(child);
     if (kind == L"Static" && (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
-      if (!TextOf(child).empty()) text = TextOf(child);
+      if (!TextOf(child).empty())
+        text = TextOf(child);
     } else if (kind == L"Button" && IsWindowVisible(child)) {
       ++buttons;
       Print("button", Utf8(TextOf(child)) + "|" + std::to_string(GetDlgCtrlID(child)));
-      if (GetDlgCtrlID(child) == IDOK) okButton = child;
+      if (GetDlgCtrlID(child) == IDOK)
+        okButton = child;
     }
   }
   Print("text", Utf8(text));
@@ -301,7 +316,8 @@ int Box(const std::wstring& caption, DWORD timeoutMs, bool dismiss) {
   Print("icon", IconOf(box));
   if (dismiss) {
     if (okButton != nullptr) {
-      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(okButton));
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(okButton));
     } else {
       PostMessageW(box, WM_CLOSE, 0, 0);
     }
@@ -320,8 +336,8 @@ int QueryEndSession(const std::wstring& className, DWORD timeoutMs) {
   Print("found", 1);
   DWORD_PTR answer = 0;
   const ULONGLONG start = GetTickCount64();
-  const LRESULT sent = SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000,
-                                           &answer);
+  const LRESULT sent =
+      SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 20000, &answer);
   Print("sent", sent != 0 ? 1 : 0);
   Print("answer", static_cast<long long>(answer));
   Print("elapsed_ms", static_cast<long long>(GetTickCount64() - start));
@@ -336,12 +352,15 @@ int wmain(int argc, wchar_t** argv) {
   const auto number = [&](int index) {
     return argc > index ? static_cast<DWORD>(std::wcstoul(argv[index], nullptr, 10)) : 0;
   };
-  if (command == L"watch" && argc >= 4) return Watch(number(2), argv[3]);
-  if (command == L"find" && argc >= 4) return Find(argv[2], number(3));
+  if (command == L"watch" && argc >= 4)
+    return Watch(number(2), argv[3]);
+  if (command == L"find" && argc >= 4)
+    return Find(argv[2], number(3));
   if (command == L"box" && argc >= 4) {
     return Box(argv[2], number(3), argc >= 5 && std::wstring(argv[4]) == L"dismiss");
   }
-  if (command == L"query-end-session" && argc >= 4) return QueryEndSession(argv[2], number(3));
+  if (command == L"query-end-session" && argc >= 4)
+    return QueryEndSession(argv[2], number(3));
   std::fputs("usage: wintool watch|find|box|query-end-session ...\n", stderr);
   return 2;
 }
