@@ -35,3 +35,15 @@ if(MINGW)
   target_link_options(Trimbolt64 PRIVATE -municode -static -Wl,--no-insert-timestamp)
   target_link_options(Trimbolt64 PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
+
+# Reproducible: no time stamp in the PE header (above), and no build or source paths in the
+# code, so that two clean builds anywhere give the same bytes.
+foreach(target trimbolt_core trimbolt_program trimbolt_platform Trimbolt64)
+  if(NOT MSVC)
+    target_compile_options(${target} PRIVATE
+      $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>
+      $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=.>)
+  endif()
+endforeach()
+
+include(cmake/Packaging.cmake)

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb pulseaudio pulseaudio-utils
-  python3 icoutils
+  python3 x11-utils
   clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
 

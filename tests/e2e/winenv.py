@@ -6,10 +6,12 @@ Closing the session stops exactly what it started: its Xvfb and PulseAudio by pr
 the prefix's wineserver by `wineserver -k` for that prefix. Only local sockets are used.
 """
 
+import math
 import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import threading
@@ -108,20 +110,30 @@ class PulseAudio:
         return "unix:" + self.socket
 
     def start_recording(self):
-        """Records the null sink's monitor as mono signed 16-bit samples at 8,000 Hz."""
-        self.recording_started = time.monotonic()
+        """Records the null sink's monitor as mono signed 16-bit samples at 8,000 Hz, and works
+        out when the first sample was taken from how much has arrived by when."""
         self.recorder = subprocess.Popen(
             ["parec", "-s", self.server_address(), "-d", "trimbolt_null.monitor",
              "--format=s16le", "--rate=8000", "--channels=1", "--latency-msec=10",
              "--raw", self.recording],
             env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
         )
-        time.sleep(0.3)
+        deadline = time.monotonic() + 10
+        while True:
+            size = os.path.getsize(self.recording) if os.path.exists(self.recording) else 0
+            now = time.monotonic()
+            if size >= 1600 or now > deadline:  # a tenth of a second in
+                break
+            time.sleep(0.002)
+        if size == 0:
+            raise RuntimeError("parec records nothing")
+        self.capture_started = now - size / 16000
 
     def stop_recording(self):
+        """Stops recording; returns (raw audio, monotonic time of its first sample)."""
         stop(self.recorder)
         with open(self.recording, "rb") as raw:
-            return raw.read()
+            return raw.read(), self.capture_started
 
     def close(self):
         stop(self.recorder)
@@ -256,3 +268,79 @@ def wait_for_linux_pid(session, timeout=20, exclude=()):
             return pids[0]
         time.sleep(0.005)
     raise AssertionError("Trimbolt64.exe did not appear as a process")
+
+
+def x_window_icon(session, title):
+    """The _NET_WM_ICON that Wine gave the X window of the Windows window titled `title`:
+    (width, height, [ARGB pixels, top row first]), or None."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], env=session.env, capture_output=True,
+                          text=True, check=True).stdout
+    for line in tree.splitlines():
+        fields = line.split()
+        if len(fields) > 1 and fields[1] == f'"{title}":':
+            prop = subprocess.run(["xprop", "-id", fields[0], "-notype", "32c", "_NET_WM_ICON"],
+                                  env=session.env, capture_output=True, text=True).stdout
+            if "=" not in prop:
+                return None
+            values = [int(v) for v in prop.split("=", 1)[1].replace("\n", " ").split(",")
+                      if v.strip()]
+            return values[0], values[1], values[2:2 + values[0] * values[1]]
+    return None
+
+
+def run_sampled(session, percent, pulse=None):
+    """Runs one copy, sampling its resident memory (and recording the sound server's output,
+    given one). Returns (exit code, seconds from start to exit, [(seconds, bytes)], audio) with
+    all times on one clock: seconds since the copy was started."""
+    if pulse is not None:
+        pulse.start_recording()
+    started = time.monotonic()
+    run = session.start(percent)
+    sampler = RssSampler(wait_for_linux_pid(session))
+    sampler_started = time.monotonic() - started
+    sampler.start()
+    code = run.wait(timeout=60)
+    elapsed = time.monotonic() - started
+    sampler.join(timeout=10)
+    samples = [(t + sampler_started, rss) for t, rss in sampler.samples]
+    audio = None
+    if pulse is not None:
+        time.sleep(0.3)  # the tail of the last cue still in the server's buffers
+        raw, capture_started = pulse.stop_recording()
+        audio = (raw, capture_started - started)
+    return code, elapsed, samples, audio
+
+
+def memory_steps(samples, block):
+    """When resident memory rose by most of `block` and when it fell back: (rise, fall) in the
+    samples' seconds, or None for a step that did not happen."""
+    if not samples:
+        return None, None
+    peak = max(range(len(samples)), key=lambda i: samples[i][1])
+    base = min(rss for _, rss in samples[:peak + 1])
+    rise = next((t for t, rss in samples if rss >= base + 0.5 * block), None)
+    fall = next((t for t, rss in samples[peak:] if rss <= samples[peak][1] - 0.5 * block), None)
+    return rise, fall
+
+
+def bursts(raw, rate=8000, window=0.01, gap=0.08):
+    """The stretches of sound in mono signed 16-bit audio: [(start, end)] in seconds."""
+    samples = struct.unpack(f"<{len(raw) // 2}h", raw[:len(raw) // 2 * 2])
+    step = int(rate * window)
+    levels = []
+    for i in range(0, len(samples) - step + 1, step):
+        chunk = samples[i:i + step]
+        levels.append(math.sqrt(sum(s * s for s in chunk) / step))
+    if not levels or max(levels) == 0:
+        return []
+    threshold = max(levels) * 0.01
+    found = []
+    for i, level in enumerate(levels):
+        if level <= threshold:
+            continue
+        start, end = i * window, (i + 1) * window
+        if found and start - found[-1][1] <= gap:
+            found[-1] = (found[-1][0], end)
+        else:
+            found.append((start, end))
+    return found
