@@ -34,7 +34,8 @@ std::string Join(std::initializer_list<std::string_view> parts) {
                  Ascii(what) + u"）");
 }
 
-// Decodes UTF-8 strictly: overlong forms, surrogates and truncated sequences are refused.
+// Decodes UTF-8 strictly: overlong forms, surrogates, truncated sequences and bytes that never
+// start a sequence (80 to C1, F5 to FF) are refused.
 std::optional<std::u16string> DecodeUtf8(std::string_view text) {
   std::u16string out;
   for (std::size_t i = 0; i < text.size();) {
@@ -44,7 +45,7 @@ std::optional<std::u16string> DecodeUtf8(std::string_view text) {
     if (lead >= 0xF0 && lead <= 0xF4) {
       length = 4;
       code = lead & 0x07u;
-    } else if (lead >= 0xE0) {
+    } else if (lead >= 0xE0 && lead < 0xF0) {
       length = 3;
       code = lead & 0x0Fu;
     } else if (lead >= 0xC2 && lead < 0xE0) {

@@ -110,6 +110,10 @@ const BrokenCase kBrokenCases[] = {
     {"InvalidUtf8", "caption Trimbolt", "caption Trim\xff", "'caption' is not UTF-8"},
     {"OverlongUtf8", "caption Trimbolt", "caption \xc0\xaf", "'caption' is not UTF-8"},
     {"TruncatedUtf8", "caption Trimbolt", "caption \xe3\x81", "'caption' is not UTF-8"},
+    // Bytes F5 to FF never start a UTF-8 sequence, however many continuation bytes follow.
+    {"Utf8LeadF5", "caption Trimbolt", "caption \xf5\x80\x80", "'caption' is not UTF-8"},
+    {"Utf8LeadF8", "caption Trimbolt", "caption \xf8\x88\x80", "'caption' is not UTF-8"},
+    {"Utf8LeadFF", "caption Trimbolt", "caption \xff\xbf\xbf", "'caption' is not UTF-8"},
     {"TimerWithoutHandler", "    on-timer TimerTimer\n", "", "a timer needs 'on-timer'"},
     {"NoEnd", "  end\nend\n", "  end\n", "ends before the form's 'end'"},
     {"TextAfterEnd", "  end\nend\n", "  end\nend\nform X TMainForm\n", "text after the form's"},
