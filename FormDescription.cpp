@@ -97,14 +97,14 @@ class Block {
       : line_(line), allowed_(std::move(allowed)) {}
 
   void Add(std::size_t line, std::string_view key, std::string_view value) {
-    if (allowed_.count(key) == 0)
+    if (!allowed_.contains(key))
       Fail(line, Join({"unknown property '", key, "'"}));
     if (!values_.emplace(key, Entry{line, value}).second) {
       Fail(line, Join({"'", key, "' given twice"}));
     }
   }
 
-  bool Has(std::string_view key) const { return values_.count(key) != 0; }
+  bool Has(std::string_view key) const { return values_.contains(key); }
 
   std::string_view Raw(std::string_view key) const {
     const auto found = values_.find(key);
@@ -147,7 +147,7 @@ class Block {
                                    const std::set<std::string_view>& names) const {
     std::set<std::string_view> flags;
     for (std::string_view word : Words(Raw(key))) {
-      if (names.count(word) == 0) {
+      if (!names.contains(word)) {
         Fail(LineOf(key), Join({"'", key, "' has no flag '", word, "'"}));
       }
       flags.insert(word);
@@ -165,17 +165,29 @@ class Block {
   std::map<std::string_view, Entry, std::less<>> values_;
 };
 
-const std::map<std::string_view, int> kColors = {
-    {"button-face", kColorButtonFace}, {"window", kColorWindow}, {"window-text", kColorWindowText}};
+// The tables are built on first use rather than before the program starts, so that a failure to
+// build them is a start-up failure with its error box instead of an end without one.
+const std::map<std::string_view, int>& Colors() {
+  static const std::map<std::string_view, int> colors = {{"button-face", kColorButtonFace},
+                                                         {"window", kColorWindow},
+                                                         {"window-text", kColorWindowText}};
+  return colors;
+}
 
-const std::set<std::string_view> kFormProperties = {
-    "left",         "top",        "client-width",  "client-height",   "border",
-    "border-icons", "caption",    "color",         "font-name",       "font-charset",
-    "font-height",  "font-color", "font-style",    "pixels-per-inch", "text-height",
-    "icon",         "on-create",  "on-close-query"};
+const std::set<std::string_view>& FormProperties() {
+  static const std::set<std::string_view> properties = {
+      "left",         "top",        "client-width",  "client-height",   "border",
+      "border-icons", "caption",    "color",         "font-name",       "font-charset",
+      "font-height",  "font-color", "font-style",    "pixels-per-inch", "text-height",
+      "icon",         "on-create",  "on-close-query"};
+  return properties;
+}
 
-const std::set<std::string_view> kComponentProperties = {"left", "top", "on-timer", "interval",
-                                                         "enabled"};
+const std::set<std::string_view>& ComponentProperties() {
+  static const std::set<std::string_view> properties = {"left", "top", "on-timer", "interval",
+                                                        "enabled"};
+  return properties;
+}
 
 // Splits "<name> <class>" after `form` or `component`.
 std::pair<std::u16string, std::u16string> NameAndClass(std::size_t line, std::string_view value) {
@@ -199,23 +211,23 @@ FormDescription ReadForm(const Block& form) {
                              {"single", static_cast<int>(FormBorder::kSingle)},
                              {"sizeable", static_cast<int>(FormBorder::kSizeable)}}));
   const auto icons = form.Flags("border-icons", {"system-menu", "minimize", "maximize", "help"});
-  d.systemMenu = icons.count("system-menu") != 0;
-  d.minimizeBox = icons.count("minimize") != 0;
-  d.maximizeBox = icons.count("maximize") != 0;
-  d.helpButton = icons.count("help") != 0;
+  d.systemMenu = icons.contains("system-menu");
+  d.minimizeBox = icons.contains("minimize");
+  d.maximizeBox = icons.contains("maximize");
+  d.helpButton = icons.contains("help");
   d.caption = form.Text("caption");
-  d.color = form.Choice("color", kColors);
+  d.color = form.Choice("color", Colors());
   d.fontName = form.Text("font-name");
   d.fontCharset = form.Choice(
       "font-charset",
       {{"ansi", kCharsetAnsi}, {"default", kCharsetDefault}, {"shift-jis", kCharsetShiftJis}});
   d.fontHeight = form.Number("font-height");
-  d.fontColor = form.Choice("font-color", kColors);
+  d.fontColor = form.Choice("font-color", Colors());
   const auto style = form.Flags("font-style", {"bold", "italic", "underline", "strikeout"});
-  d.fontBold = style.count("bold") != 0;
-  d.fontItalic = style.count("italic") != 0;
-  d.fontUnderline = style.count("underline") != 0;
-  d.fontStrikeOut = style.count("strikeout") != 0;
+  d.fontBold = style.contains("bold");
+  d.fontItalic = style.contains("italic");
+  d.fontUnderline = style.contains("underline");
+  d.fontStrikeOut = style.contains("strikeout");
   d.pixelsPerInch = form.Number("pixels-per-inch");
   if (d.pixelsPerInch <= 0)
     Fail(form.LineOf("pixels-per-inch"), "resolution must be positive");
@@ -289,14 +301,14 @@ FormDescription ParseFormDescription(std::string_view text) {
         if (key != "form")
           Fail(lineNumber, "expected 'form'");
         formId = NameAndClass(lineNumber, value);
-        form.emplace(lineNumber, kFormProperties);
+        form.emplace(lineNumber, FormProperties());
         where = Where::kForm;
         break;
       case Where::kForm:
         if (key == "component") {
           componentId = NameAndClass(lineNumber, value);
           componentLine = lineNumber;
-          component.emplace(lineNumber, kComponentProperties);
+          component.emplace(lineNumber, ComponentProperties());
           where = Where::kComponent;
         } else if (key == "end" && value.empty()) {
           where = Where::kDone;
@@ -306,7 +318,8 @@ FormDescription ParseFormDescription(std::string_view text) {
         break;
       case Where::kComponent:
         if (key == "end" && value.empty()) {
-          components.push_back(ReadComponent(*component, std::move(componentId), componentLine));
+          components.push_back(
+              ReadComponent(*component, std::exchange(componentId, {}), componentLine));
           component.reset();
           where = Where::kForm;
         } else {

@@ -76,7 +76,7 @@ void TApplication::SetTitle(const char16_t* title) {
   platform::SetWindowTextW(window_.Get(), title);
 }
 
-void TApplication::Run(TMainForm& mainForm) {
+void TApplication::Run(const TMainForm& mainForm) {
   if (ShowMainForm)
     platform::ShowWindow(mainForm.Handle(), platform::kSwShow);
   for (;;) {
@@ -154,6 +154,8 @@ void TMainForm::TimerTimer(TObject* /*Sender*/) {
   Close();
 }
 
+// The handler may say no through CanClose, which cppcheck does not see through the member pointer.
+// cppcheck-suppress constParameter
 void TMainForm::DoCloseQuery(bool& CanClose) {
   (this->*onCloseQuery_)(this, CanClose);
 }

@@ -25,7 +25,7 @@ class TApplication : public TObject {
 
   // Runs the event loop until the quit message. A failure that escapes a handler is shown in an
   // error box and the loop goes on.
-  void Run(TMainForm& mainForm);
+  void Run(const TMainForm& mainForm);
   // Ends the event loop once the current handler has returned.
   void Terminate();
   // The error box: the error's text, the application title as caption, the error icon.
@@ -56,7 +56,7 @@ class TMainForm : public TObject, private platform::WindowEvents {
   platform::Window Handle() const { return window_.Get(); }
 
  private:
-  void OnTimer(std::uintptr_t) override {}
+  void OnTimer(std::uintptr_t /*timerId*/) override {}
   void OnClose() override { Close(); }
   bool OnQueryEndSession() override;
 

@@ -59,7 +59,7 @@ void AdjustFrameForDpi(RECT& frame, DWORD style, DWORD exStyle, UINT dpi) {
   using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
   static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-  if (adjustForDpi == nullptr || !adjustForDpi(&frame, style, FALSE, exStyle, dpi)) {
+  if (adjustForDpi == nullptr || adjustForDpi(&frame, style, FALSE, exStyle, dpi) == FALSE) {
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   }
 }
@@ -85,11 +85,12 @@ WindowData* DataOf(HWND window) {
 UniqueFont CreateFormFont(const FormFont& font, int pixelsPerInch, UINT dpi) {
   if (font.name.empty())
     return nullptr;
-  return UniqueFont(::CreateFontW(::MulDiv(font.height, static_cast<int>(dpi), pixelsPerInch), 0, 0,
-                                  0, font.bold ? FW_BOLD : FW_NORMAL, font.italic, font.underline,
-                                  font.strikeOut, static_cast<DWORD>(font.charset),
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, win::Wide(font.name.c_str())));
+  return UniqueFont(
+      ::CreateFontW(::MulDiv(font.height, static_cast<int>(dpi), pixelsPerInch), 0, 0, 0,
+                    font.bold ? FW_BOLD : FW_NORMAL, static_cast<DWORD>(font.italic),
+                    static_cast<DWORD>(font.underline), static_cast<DWORD>(font.strikeOut),
+                    static_cast<DWORD>(font.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, win::Wide(font.name.c_str())));
 }
 
 DWORD FormStyle(const FormWindowSpec& spec) {

@@ -3,8 +3,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -47,13 +49,13 @@ std::string Utf8(const std::u16string& text) {
 }
 
 std::string Utf8(const char16_t* text) {
-  return text ? Utf8(std::u16string(text)) : "null";
+  return text != nullptr ? Utf8(std::u16string(text)) : "null";
 }
 
 std::string Hex(std::uint64_t value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
-  return buffer;
+  char digits[16];
+  const std::to_chars_result end = std::to_chars(std::begin(digits), std::end(digits), value, 16);
+  return "0x" + std::string(digits, end.ptr);
 }
 
 // Fake handles: small numbers that name what they stand for in the call log.
@@ -242,9 +244,11 @@ MemoryStatus GlobalMemoryStatusEx() {
   return status;
 }
 
+// The wrappers take what the Windows calls take, non-const addresses included.
+// cppcheck-suppress constParameter
 void* VirtualAlloc(void* address, std::uint64_t size, std::uint32_t allocationType,
                    std::uint32_t protect) {
-  testing::Record("VirtualAlloc", std::string(address ? "address" : "null") + "," +
+  testing::Record("VirtualAlloc", std::string(address != nullptr ? "address" : "null") + "," +
                                       std::to_string(size) + "," + testing::Hex(allocationType) +
                                       "," + testing::Hex(protect));
   if (S().config.commitFails)
@@ -252,6 +256,7 @@ void* VirtualAlloc(void* address, std::uint64_t size, std::uint32_t allocationTy
   return testing::MapBlock(size);
 }
 
+// cppcheck-suppress constParameter
 void VirtualFree(void* address, std::uint64_t size, std::uint32_t freeType) {
   const bool isBlock = address != nullptr && address == S().block;
   testing::Record("VirtualFree", std::string(isBlock ? "block" : "unknown") + "," +
