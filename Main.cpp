@@ -19,7 +19,21 @@ constexpr char16_t kDescriptionName[] = u"TMAINFORM";
 
 // Plays the built-in clip and returns when it has finished. Without a sound device it returns
 // at once, silently.
+//
+// While it waits for the clip, the sound system may hand this thread a message sent from
+// another process (a session-end query during the close cue, say), whose handler asks for the
+// cue again. That cue is already playing, so the nested request returns at once: starting the
+// sound system again from inside itself would hang the program (it does under Wine).
 void PlayCue() {
+  static bool playing = false;
+  if (playing)
+    return;
+  struct Playing {
+    Playing() { playing = true; }
+    Playing(const Playing&) = delete;
+    Playing& operator=(const Playing&) = delete;
+    ~Playing() { playing = false; }
+  } const scope;
   platform::PlaySoundW(kClipName, platform::kSndResource);
 }
 

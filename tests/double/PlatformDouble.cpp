@@ -160,6 +160,32 @@ void* MapBlock(std::uint64_t size) {
   return base;
 }
 
+bool HasWindow(const std::string& name) {
+  for (const auto& entry : S().windows) {
+    if (entry.second.name == name)
+      return true;
+  }
+  return false;
+}
+
+// Hands a message to the main window's handlers, recording it and, for a query, the answer.
+void Deliver(Message message) {
+  Double& d = S().config;
+  for (auto& entry : S().windows) {
+    FakeWindow& window = entry.second;
+    if (window.name != "form")
+      continue;
+    if (message == Message::kClose) {
+      d.calls.push_back({"WM_CLOSE(form)", d.nowMs});
+      window.events->OnClose();
+    } else {
+      d.calls.push_back({"WM_QUERYENDSESSION(form)", d.nowMs});
+      const bool answer = window.events->OnQueryEndSession();
+      d.calls.push_back({std::string("answer=") + (answer ? "yes" : "no"), d.nowMs});
+    }
+  }
+}
+
 bool BlockIsZero() {
   const State& s = S();
   const auto* bytes = static_cast<const unsigned char*>(s.block);
@@ -272,7 +298,13 @@ void Sleep(std::uint32_t milliseconds) {
 
 void PlaySoundW(const char16_t* name, std::uint32_t flags) {
   testing::Record("PlaySoundW", testing::Utf8(name) + "," + testing::Hex(flags));
-  S().config.nowMs += S().config.clipMs;
+  testing::Double& d = S().config;
+  if (!d.sentDuringCue.empty() && testing::HasWindow("form")) {
+    const testing::Message message = d.sentDuringCue.front();
+    d.sentDuringCue.erase(d.sentDuringCue.begin());
+    testing::Deliver(message);
+  }
+  d.nowMs += d.clipMs;
 }
 
 std::u16string_view GetCommandLineW() {

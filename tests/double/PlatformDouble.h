@@ -32,6 +32,9 @@ struct Double {
   std::uint64_t clipMs = 781;    // 8,610 bytes at 11,025 bytes per second
   std::string throwOn;           // the name of a wrapper that throws when called
   std::vector<Message> pending;  // messages to the main window, delivered before a tick
+  // Messages sent to the main window while a cue plays, as a sound system that waits for
+  // other threads lets them in: delivered from inside the next cue once the window exists.
+  std::vector<Message> sentDuringCue;
   // The executable's resources by name; starts with the window description of the source tree.
   std::map<std::u16string, std::string> resources;
 

@@ -6,6 +6,7 @@ Closing the session stops exactly what it started: its Xvfb and PulseAudio by pr
 the prefix's wineserver by `wineserver -k` for that prefix. Only local sockets are used.
 """
 
+import fcntl
 import math
 import os
 import re
@@ -148,6 +149,10 @@ class WineSession:
     def __enter__(self):
         if not PREFIX or not os.path.isdir(PREFIX):
             raise RuntimeError("the Wine prefix has not been prepared: " + PREFIX)
+        # One session at a time in a prefix, across processes too: they would share its
+        # wineserver, and with it the program's guard.
+        self.lock = open(os.path.join(PREFIX, ".trimbolt-session.lock"), "w")
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
         self.xvfb, display = start_xvfb()
         self.env = base_env()
         self.env["DISPLAY"] = display
@@ -180,6 +185,7 @@ class WineSession:
         if self.pulse is not None:
             self.pulse.close()
         stop(self.xvfb)
+        self.lock.close()
         return False
 
     def start(self, *args):
@@ -215,7 +221,9 @@ class WineSession:
             try:
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
                     cmdline = f.read()
-                if b"Trimbolt64.exe" not in cmdline or cmdline.startswith(b"wine\0"):
+                # The process runs the exe itself: it starts its command line (which may run on
+                # into characters that Wine does not split at).
+                if b"trimbolt64.exe" not in cmdline.split(b"\0", 1)[0].lower():
                     continue
                 with open(f"/proc/{entry}/environ", "rb") as f:
                     environ = f.read().split(b"\0")
@@ -344,3 +352,51 @@ def bursts(raw, rate=8000, window=0.01, gap=0.08):
         else:
             found.append((start, end))
     return found
+
+
+def windows_path(path):
+    """The path of a Linux file as Wine's Z: drive shows it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def spawn_sampled(session, command_line, timeout_ms=60000):
+    """Starts the exe through the test tool with exactly `command_line` (program path first),
+    sampling its memory. Returns (exit code text, [(seconds, bytes)])."""
+    with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".txt", delete=False) as f:
+        f.write(command_line)
+    try:
+        tool = session.tool_async("spawn", windows_path(EXE), windows_path(f.name),
+                                  str(timeout_ms))
+        sampler = RssSampler(wait_for_linux_pid(session))
+        sampler.start()
+        facts = parse(tool)
+        sampler.join(timeout=10)
+    finally:
+        os.unlink(f.name)
+    return facts.get("exit", ["none"])[0], sampler.samples
+
+
+def count_rises(samples, block):
+    """How many times resident memory climbed by most of `block` above its lowest point so far."""
+    rises = 0
+    low = None
+    up = False
+    for _, rss in samples:
+        low = rss if low is None or (not up and rss < low) else low
+        if not up and rss >= low + 0.5 * block:
+            rises += 1
+            up = True
+        elif up and rss <= low + 0.2 * block:
+            up = False
+            low = rss
+    return rises
+
+
+def peak_rise(samples):
+    """The largest climb of resident memory above the lowest point before it, in bytes."""
+    best = 0
+    low = None
+    for _, rss in samples:
+        low = rss if low is None else min(low, rss)
+        best = max(best, rss - low)
+    return best

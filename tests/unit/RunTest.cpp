@@ -194,6 +194,22 @@ TEST_F(RunTest, ASessionEndQueryWhileWaitingPlaysTheCloseCueAndAnswersYes) {
   EXPECT_EQ(TimeOf("answer=yes"), 781u + 781u);  // the answer comes after the whole cue
 }
 
+TEST_F(RunTest, ASessionEndQueryDuringTheCloseCueIsAnsweredYesWithoutASecondCue) {
+  // The sound system lets a sent message in while the close cue plays; the cue it asks for is
+  // the one already playing.
+  TheDouble().sentDuringCue = {Message::kQueryEndSession};
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  const auto calls = Calls();
+  const auto query = std::find(calls.begin(), calls.end(), "WM_QUERYENDSESSION(form)");
+  ASSERT_NE(query, calls.end());
+  EXPECT_THAT(
+      std::vector<std::string>(query - 1, query + 4),
+      ElementsAre(kCue, "WM_QUERYENDSESSION(form)", "answer=yes", "PostQuitMessage(0)", "WM_QUIT"));
+  EXPECT_EQ(Count(kCue), 2u);
+  EXPECT_LE(TimeOf("VirtualFree"),
+            TimeOf("WM_QUERYENDSESSION"));  // the close cue, not the start cue
+}
+
 TEST_F(RunTest, ACloseFromOutsideWhileWaitingEndsTheRunWithoutATrim) {
   TheDouble().pending = {Message::kClose};
   EXPECT_EQ(RunTrimbolt64(), 0);

@@ -9,6 +9,8 @@
 //   wintool box <caption> <ms> [dismiss]  waits for a visible message box with <caption>,
 //                                     describes it and, with "dismiss", presses its OK button
 //   wintool query-end-session <class> <ms>  sends WM_QUERYENDSESSION, prints the answer
+//   wintool spawn <exe> <file> <ms>   starts <exe> with the exact command line in <file> (UTF-8),
+//                                     waits up to <ms> and prints its exit code
 #include <windows.h>
 
 #include <cstdio>
@@ -327,8 +329,13 @@ int Box(const std::wstring& caption, DWORD timeoutMs, bool dismiss) {
 }
 
 int QueryEndSession(const std::wstring& className, DWORD timeoutMs) {
-  HWND window = WaitFor(
-      timeoutMs, [](HWND w, const std::wstring& name) { return ClassOf(w) == name; }, className);
+  // Sent the moment the window exists: the program may wait for its tick only briefly.
+  HWND window = nullptr;
+  for (const ULONGLONG start = GetTickCount64();
+       (window = FindWindowW(className.c_str(), nullptr)) == nullptr &&
+       GetTickCount64() - start < timeoutMs;) {
+    Sleep(1);
+  }
   if (window == nullptr) {
     Print("found", 0);
     return 1;
@@ -341,6 +348,48 @@ int QueryEndSession(const std::wstring& className, DWORD timeoutMs) {
   Print("sent", sent != 0 ? 1 : 0);
   Print("answer", static_cast<long long>(answer));
   Print("elapsed_ms", static_cast<long long>(GetTickCount64() - start));
+  return 0;
+}
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty())
+    return {};
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+  return out;
+}
+
+int Spawn(const std::wstring& exe, const std::wstring& commandLineFile, DWORD timeoutMs) {
+  FILE* file = _wfopen(commandLineFile.c_str(), L"rb");
+  if (file == nullptr) {
+    Print("error", "cannot read the command line file");
+    return 1;
+  }
+  std::string bytes;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+    bytes.append(buffer, n);
+  std::fclose(file);
+  std::wstring commandLine = Widen(bytes);
+  Print("length", static_cast<long long>(commandLine.size()));
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Print("error", static_cast<long long>(GetLastError()));
+    return 1;
+  }
+  Print("pid", static_cast<long long>(process.dwProcessId));
+  const DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  Print("exit", waited == WAIT_OBJECT_0 ? std::to_string(code) : std::string("timeout"));
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
   return 0;
 }
 
@@ -361,6 +410,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"query-end-session" && argc >= 4)
     return QueryEndSession(argv[2], number(3));
-  std::fputs("usage: wintool watch|find|box|query-end-session ...\n", stderr);
+  if (command == L"spawn" && argc >= 5)
+    return Spawn(argv[2], argv[3], number(4));
+  std::fputs("usage: wintool watch|find|box|query-end-session|spawn ...\n", stderr);
   return 2;
 }
