@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <fstream>
@@ -161,11 +162,8 @@ void* MapBlock(std::uint64_t size) {
 }
 
 bool HasWindow(const std::string& name) {
-  for (const auto& entry : S().windows) {
-    if (entry.second.name == name)
-      return true;
-  }
-  return false;
+  return std::ranges::any_of(S().windows,
+                             [&name](const auto& entry) { return entry.second.name == name; });
 }
 
 // Hands a message to the main window's handlers, recording it and, for a query, the answer.
