@@ -415,18 +415,7 @@ bool PumpMessage() {
   if (!d.pending.empty()) {
     const testing::Message message = d.pending.front();
     d.pending.erase(d.pending.begin());
-    for (auto& [id, window] : s.windows) {
-      if (window.name != "form")
-        continue;
-      if (message == testing::Message::kClose) {
-        d.calls.push_back({"WM_CLOSE(form)", d.nowMs});
-        window.events->OnClose();
-      } else {
-        d.calls.push_back({"WM_QUERYENDSESSION(form)", d.nowMs});
-        const bool answer = window.events->OnQueryEndSession();
-        d.calls.push_back({std::string("answer=") + (answer ? "yes" : "no"), d.nowMs});
-      }
-    }
+    testing::Deliver(message);
     return true;
   }
   if (!s.timerDue.empty()) {
