@@ -97,14 +97,18 @@ class PulseAudio:
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
         )
-        deadline = time.monotonic() + 10
-        while not os.path.exists(self.socket):
-            if self.server.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("PulseAudio did not start")
-            time.sleep(0.05)
-        subprocess.run(["pactl", "-s", self.server_address(), "set-default-sink", "trimbolt_null"],
-                       check=True, env=env, stdout=subprocess.DEVNULL)
         self.recorder = None
+        try:
+            deadline = time.monotonic() + 10
+            while not os.path.exists(self.socket):
+                if self.server.poll() is not None or time.monotonic() > deadline:
+                    raise RuntimeError("PulseAudio did not start")
+                time.sleep(0.05)
+            subprocess.run(["pactl", "-s", self.server_address(), "set-default-sink",
+                            "trimbolt_null"], check=True, env=env, stdout=subprocess.DEVNULL)
+        except BaseException:
+            self.close()
+            raise
         self.recording = os.path.join(self.dir, "monitor.raw")
 
     def server_address(self):
@@ -153,24 +157,35 @@ class WineSession:
         # wineserver, and with it the program's guard.
         self.lock = open(os.path.join(PREFIX, ".trimbolt-session.lock"), "w")
         fcntl.flock(self.lock, fcntl.LOCK_EX)
-        self.xvfb, display = start_xvfb()
-        self.env = base_env()
-        self.env["DISPLAY"] = display
+        self.xvfb = None
         self.pulse = None
+        self.started = []
+        self.env = base_env()
+        try:
+            self._start()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _start(self):
+        self.xvfb, display = start_xvfb()
+        self.env["DISPLAY"] = display
         if self.sound:
             self.pulse = PulseAudio()
             self.env["PULSE_SERVER"] = self.pulse.server_address()
         else:
             # Nowhere to play: no server and none to autospawn.
             self.env["PULSE_SERVER"] = "unix:/nonexistent/trimbolt-no-sound"
-        self.started = []
+        # A wineserver of this prefix still running now was left by a session that died; the
+        # lock says nobody uses it.
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         # One wineserver for the whole session, kept alive between processes: every process then
         # starts in a fraction of a second instead of booting a new Wine session, and the guard
         # of one copy is seen by the next.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=120,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return self
 
     def __exit__(self, *exc):
         for process in self.started:
