@@ -55,30 +55,30 @@ Handler FindHandler(const std::u16string& name,
   throw AppError(u"ウィンドウの記述にあるハンドラ「" + name + u"」がありません");
 }
 
-platform::FormWindowSpec WindowSpecOf(const FormDescription& d) {
-  platform::FormWindowSpec spec;
-  spec.className = d.className;
-  spec.caption = d.caption;
-  spec.iconName = d.icon;
-  spec.left = d.left;
-  spec.top = d.top;
-  spec.clientWidth = d.clientWidth;
-  spec.clientHeight = d.clientHeight;
-  spec.pixelsPerInch = d.pixelsPerInch;
-  spec.border = d.border;
-  spec.systemMenu = d.systemMenu;
-  spec.minimizeBox = d.minimizeBox;
-  spec.maximizeBox = d.maximizeBox;
-  spec.helpButton = d.helpButton;
-  spec.backgroundColor = d.color;
-  spec.font.name = d.fontName;
-  spec.font.charset = d.fontCharset;
-  spec.font.height = d.fontHeight;
-  spec.font.bold = d.fontBold;
-  spec.font.italic = d.fontItalic;
-  spec.font.underline = d.fontUnderline;
-  spec.font.strikeOut = d.fontStrikeOut;
-  return spec;
+platform::FormAppearance AppearanceOf(const FormDescription& d) {
+  platform::FormAppearance appearance;
+  appearance.className = d.className;
+  appearance.caption = d.caption;
+  appearance.iconName = d.icon;
+  appearance.left = d.left;
+  appearance.top = d.top;
+  appearance.clientWidth = d.clientWidth;
+  appearance.clientHeight = d.clientHeight;
+  appearance.pixelsPerInch = d.pixelsPerInch;
+  appearance.border = d.border;
+  appearance.systemMenu = d.systemMenu;
+  appearance.minimizeBox = d.minimizeBox;
+  appearance.maximizeBox = d.maximizeBox;
+  appearance.helpButton = d.helpButton;
+  appearance.backgroundColor = d.color;
+  appearance.font.name = d.fontName;
+  appearance.font.charset = d.fontCharset;
+  appearance.font.height = d.fontHeight;
+  appearance.font.bold = d.fontBold;
+  appearance.font.italic = d.fontItalic;
+  appearance.font.underline = d.fontUnderline;
+  appearance.font.strikeOut = d.fontStrikeOut;
+  return appearance;
 }
 
 }  // namespace
@@ -113,14 +113,15 @@ void TApplication::ShowError(const std::u16string& text) {
 }
 
 TMainForm::TMainForm(TApplication& application) : application_(application) {
-  const platform::FormWindowSpec spec = ApplyDescription();
+  const platform::FormAppearance appearance = ApplyDescription();
   (this->*onCreate_)(this);
-  window_ = platform::UniqueWindow(platform::CreateFormWindow(spec, application_.Handle(), this));
+  window_ =
+      platform::UniqueWindow(platform::CreateFormWindow(appearance, application_.Handle(), this));
   if (!window_)
     throw AppError(u"メインウィンドウを作成できません");
 }
 
-platform::FormWindowSpec TMainForm::ApplyDescription() {
+platform::FormAppearance TMainForm::ApplyDescription() {
   const FormDescription description = ReadDescription();
   if (description.className != u"TMainForm") {
     throw AppError(u"ウィンドウの記述のクラス「" + description.className + u"」が違います");
@@ -150,7 +151,7 @@ platform::FormWindowSpec TMainForm::ApplyDescription() {
     Timer->SetEnabled(*timer->enabled);
   // Attaching the handler to the enabled timer arms it.
   Timer->SetOnTimer([this, onTimer](TObject* Sender) { (this->*onTimer)(Sender); });
-  return WindowSpecOf(description);
+  return AppearanceOf(description);
 }
 
 void TMainForm::FormCreate(TObject* /*Sender*/) {

@@ -64,7 +64,7 @@ class TMainForm : public TObject, private platform::WindowEvents {
   using CloseQueryHandler = void (TMainForm::*)(TObject* Sender, bool& CanClose);
 
   // Makes the window's components and binds the handlers that the description names.
-  platform::FormWindowSpec ApplyDescription();
+  platform::FormAppearance ApplyDescription();
   void DoCloseQuery(bool& CanClose);
 
   TApplication& application_;

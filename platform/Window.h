@@ -41,7 +41,7 @@ struct FormFont {
 
 // How a form window looks. Sizes and the font height are at `pixelsPerInch` and are scaled to
 // the window's DPI. It is created hidden; this program never shows it.
-struct FormWindowSpec {
+struct FormAppearance {
   std::u16string className;
   std::u16string caption;
   std::u16string iconName;  // an icon group of the executable; none when empty
@@ -61,8 +61,8 @@ struct FormWindowSpec {
 
 // A top-level window of zero size, not visible, carrying the application title.
 Window CreateApplicationWindow(const char16_t* title);
-// A top-level window owned by `owner`, created hidden as `spec` describes.
-Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events);
+// A top-level window owned by `owner`, created hidden as `appearance` describes.
+Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEvents* events);
 // A message-only window that receives timer ticks for a timer component.
 Window CreateTimerWindow(WindowEvents* events);
 void DestroyWindow(Window window);

@@ -73,8 +73,8 @@ using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
 // it is destroyed.
 struct WindowData {
   WindowEvents* events = nullptr;
-  bool* adopted = nullptr;  // set when the window takes the data over
-  FormWindowSpec spec;      // for form windows: how to rescale them
+  bool* adopted = nullptr;    // set when the window takes the data over
+  FormAppearance appearance;  // for form windows: how to rescale them
   UniqueFont font;
 };
 
@@ -93,9 +93,9 @@ UniqueFont CreateFormFont(const FormFont& font, int pixelsPerInch, UINT dpi) {
                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, win::Wide(font.name.c_str())));
 }
 
-DWORD FormStyle(const FormWindowSpec& spec) {
+DWORD FormStyle(const FormAppearance& appearance) {
   DWORD style = WS_CLIPCHILDREN;
-  switch (spec.border) {
+  switch (appearance.border) {
     case FormBorder::kNone:
       style |= WS_POPUP;
       break;
@@ -106,30 +106,33 @@ DWORD FormStyle(const FormWindowSpec& spec) {
       style |= WS_CAPTION | WS_THICKFRAME;
       break;
   }
-  if (spec.border != FormBorder::kNone && spec.systemMenu) {
+  if (appearance.border != FormBorder::kNone && appearance.systemMenu) {
     style |= WS_SYSMENU;
-    if (spec.minimizeBox)
+    if (appearance.minimizeBox)
       style |= WS_MINIMIZEBOX;
-    if (spec.maximizeBox)
+    if (appearance.maximizeBox)
       style |= WS_MAXIMIZEBOX;
   }
   return style;
 }
 
-DWORD FormExStyle(const FormWindowSpec& spec) {
+DWORD FormExStyle(const FormAppearance& appearance) {
   // The help button shows only without minimise and maximise buttons.
-  return spec.helpButton && !spec.minimizeBox && !spec.maximizeBox ? WS_EX_CONTEXTHELP : 0;
+  return appearance.helpButton && !appearance.minimizeBox && !appearance.maximizeBox
+             ? WS_EX_CONTEXTHELP
+             : 0;
 }
 
 // Sizes the window so that its client area is the described one at `dpi`, and makes its font.
 void ScaleForm(HWND window, WindowData& data, UINT dpi) {
-  const FormWindowSpec& spec = data.spec;
-  RECT frame{0, 0, ::MulDiv(spec.clientWidth, static_cast<int>(dpi), spec.pixelsPerInch),
-             ::MulDiv(spec.clientHeight, static_cast<int>(dpi), spec.pixelsPerInch)};
-  AdjustFrameForDpi(frame, FormStyle(spec), FormExStyle(spec), dpi);
+  const FormAppearance& appearance = data.appearance;
+  RECT frame{0, 0,
+             ::MulDiv(appearance.clientWidth, static_cast<int>(dpi), appearance.pixelsPerInch),
+             ::MulDiv(appearance.clientHeight, static_cast<int>(dpi), appearance.pixelsPerInch)};
+  AdjustFrameForDpi(frame, FormStyle(appearance), FormExStyle(appearance), dpi);
   ::SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  data.font = CreateFormFont(spec.font, spec.pixelsPerInch, dpi);
+  data.font = CreateFormFont(appearance.font, appearance.pixelsPerInch, dpi);
 }
 
 LRESULT HandleEvent(WindowEvents& events, UINT message, WPARAM wParam) {
@@ -176,7 +179,8 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       ::SetWindowPos(window, nullptr, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-      data->font = CreateFormFont(data->spec.font, data->spec.pixelsPerInch, HIWORD(wParam));
+      data->font =
+          CreateFormFont(data->appearance.font, data->appearance.pixelsPerInch, HIWORD(wParam));
       return 0;
     }
     case WM_NCDESTROY:
@@ -237,24 +241,26 @@ Window CreateApplicationWindow(const char16_t* title) {
                            0, 0, 0, nullptr, nullptr, Instance(), nullptr);
 }
 
-Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events) {
-  const wchar_t* className = win::Wide(spec.className.c_str());
-  if (!RegisterWindowClass(className, EventWindowProc, spec.backgroundColor, spec.iconName)) {
+Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEvents* events) {
+  const wchar_t* className = win::Wide(appearance.className.c_str());
+  if (!RegisterWindowClass(className, EventWindowProc, appearance.backgroundColor,
+                           appearance.iconName)) {
     return nullptr;
   }
   auto data = std::make_unique<WindowData>();
   data->events = events;
-  data->spec = spec;
+  data->appearance = appearance;
   WindowData& kept = *data;
   // Created at the design size first; once it exists its DPI is known and it is scaled to it.
-  RECT frame{spec.left, spec.top, spec.left + spec.clientWidth, spec.top + spec.clientHeight};
-  HWND window =
-      CreateEventWindow(std::move(data), FormExStyle(spec), className,
-                        win::Wide(spec.caption.c_str()), FormStyle(spec), frame, AsHwnd(owner));
+  RECT frame{appearance.left, appearance.top, appearance.left + appearance.clientWidth,
+             appearance.top + appearance.clientHeight};
+  HWND window = CreateEventWindow(std::move(data), FormExStyle(appearance), className,
+                                  win::Wide(appearance.caption.c_str()), FormStyle(appearance),
+                                  frame, AsHwnd(owner));
   if (window == nullptr)
     return nullptr;
   ScaleForm(window, kept, DpiOf(window));
-  if (!spec.iconName.empty()) {
+  if (!appearance.iconName.empty()) {
     const auto classIcon = ::GetClassLongPtrW(window, GCLP_HICON);
     const auto smallIcon = ::GetClassLongPtrW(window, GCLP_HICONSM);
     ::SendMessageW(window, WM_SETICON, ICON_BIG, static_cast<LPARAM>(classIcon));

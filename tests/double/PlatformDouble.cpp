@@ -315,36 +315,37 @@ Window CreateApplicationWindow(const char16_t* title) {
   return testing::NewWindow("app", nullptr);
 }
 
-Window CreateFormWindow(const FormWindowSpec& spec, Window owner, WindowEvents* events) {
+Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEvents* events) {
   const char* borders[] = {"none", "single", "sizeable"};
   std::string icons;
-  if (spec.systemMenu)
+  if (appearance.systemMenu)
     icons += "+system-menu";
-  if (spec.minimizeBox)
+  if (appearance.minimizeBox)
     icons += "+minimize";
-  if (spec.maximizeBox)
+  if (appearance.maximizeBox)
     icons += "+maximize";
-  if (spec.helpButton)
+  if (appearance.helpButton)
     icons += "+help";
   std::string style;
-  if (spec.font.bold)
+  if (appearance.font.bold)
     style += "+bold";
-  if (spec.font.italic)
+  if (appearance.font.italic)
     style += "+italic";
-  if (spec.font.underline)
+  if (appearance.font.underline)
     style += "+underline";
-  if (spec.font.strikeOut)
+  if (appearance.font.strikeOut)
     style += "+strikeout";
   testing::Record(
       "CreateFormWindow",
-      testing::Utf8(spec.className) + "," + testing::Utf8(spec.caption) + "," +
-          std::to_string(spec.left) + "," + std::to_string(spec.top) + "," +
-          std::to_string(spec.clientWidth) + "x" + std::to_string(spec.clientHeight) + "@" +
-          std::to_string(spec.pixelsPerInch) + "," + borders[static_cast<int>(spec.border)] + "," +
-          icons + ",color=" + std::to_string(spec.backgroundColor) +
-          ",font=" + testing::Utf8(spec.font.name) + "/" + std::to_string(spec.font.charset) + "/" +
-          std::to_string(spec.font.height) + "/" + style + ",icon=" + testing::Utf8(spec.iconName) +
-          ",owner=" + testing::WindowName(owner));
+      testing::Utf8(appearance.className) + "," + testing::Utf8(appearance.caption) + "," +
+          std::to_string(appearance.left) + "," + std::to_string(appearance.top) + "," +
+          std::to_string(appearance.clientWidth) + "x" + std::to_string(appearance.clientHeight) +
+          "@" + std::to_string(appearance.pixelsPerInch) + "," +
+          borders[static_cast<int>(appearance.border)] + "," + icons +
+          ",color=" + std::to_string(appearance.backgroundColor) + ",font=" +
+          testing::Utf8(appearance.font.name) + "/" + std::to_string(appearance.font.charset) +
+          "/" + std::to_string(appearance.font.height) + "/" + style +
+          ",icon=" + testing::Utf8(appearance.iconName) + ",owner=" + testing::WindowName(owner));
   return testing::NewWindow("form", events);
 }
 
