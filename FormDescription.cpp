@@ -199,40 +199,41 @@ std::pair<std::u16string, std::u16string> NameAndClass(std::size_t line, std::st
 
 FormDescription ReadForm(const Block& form) {
   FormDescription d;
-  d.left = form.Number("left");
-  d.top = form.Number("top");
-  d.clientWidth = form.Number("client-width");
-  d.clientHeight = form.Number("client-height");
-  if (d.clientWidth < 0 || d.clientHeight < 0)
+  platform::FormAppearance& look = d.appearance;
+  look.left = form.Number("left");
+  look.top = form.Number("top");
+  look.clientWidth = form.Number("client-width");
+  look.clientHeight = form.Number("client-height");
+  if (look.clientWidth < 0 || look.clientHeight < 0)
     Fail(form.LineOf("client-width"), "negative size");
   using platform::FormBorder;
-  d.border = static_cast<FormBorder>(
+  look.border = static_cast<FormBorder>(
       form.Choice("border", {{"none", static_cast<int>(FormBorder::kNone)},
                              {"single", static_cast<int>(FormBorder::kSingle)},
                              {"sizeable", static_cast<int>(FormBorder::kSizeable)}}));
   const auto icons = form.Flags("border-icons", {"system-menu", "minimize", "maximize", "help"});
-  d.systemMenu = icons.contains("system-menu");
-  d.minimizeBox = icons.contains("minimize");
-  d.maximizeBox = icons.contains("maximize");
-  d.helpButton = icons.contains("help");
-  d.caption = form.Text("caption");
-  d.color = form.Choice("color", Colors());
-  d.fontName = form.Text("font-name");
-  d.fontCharset = form.Choice(
+  look.systemMenu = icons.contains("system-menu");
+  look.minimizeBox = icons.contains("minimize");
+  look.maximizeBox = icons.contains("maximize");
+  look.helpButton = icons.contains("help");
+  look.caption = form.Text("caption");
+  look.backgroundColor = form.Choice("color", Colors());
+  look.font.name = form.Text("font-name");
+  look.font.charset = form.Choice(
       "font-charset",
       {{"ansi", kCharsetAnsi}, {"default", kCharsetDefault}, {"shift-jis", kCharsetShiftJis}});
-  d.fontHeight = form.Number("font-height");
+  look.font.height = form.Number("font-height");
   d.fontColor = form.Choice("font-color", Colors());
   const auto style = form.Flags("font-style", {"bold", "italic", "underline", "strikeout"});
-  d.fontBold = style.contains("bold");
-  d.fontItalic = style.contains("italic");
-  d.fontUnderline = style.contains("underline");
-  d.fontStrikeOut = style.contains("strikeout");
-  d.pixelsPerInch = form.Number("pixels-per-inch");
-  if (d.pixelsPerInch <= 0)
+  look.font.bold = style.contains("bold");
+  look.font.italic = style.contains("italic");
+  look.font.underline = style.contains("underline");
+  look.font.strikeOut = style.contains("strikeout");
+  look.pixelsPerInch = form.Number("pixels-per-inch");
+  if (look.pixelsPerInch <= 0)
     Fail(form.LineOf("pixels-per-inch"), "resolution must be positive");
   d.textHeight = form.Number("text-height");
-  d.icon = form.Text("icon");
+  look.iconName = form.Text("icon");
   d.onCreate = form.Text("on-create");
   d.onCloseQuery = form.Text("on-close-query");
   return d;
@@ -335,7 +336,7 @@ FormDescription ParseFormDescription(std::string_view text) {
 
   FormDescription description = ReadForm(*form);
   description.name = std::move(formId.first);
-  description.className = std::move(formId.second);
+  description.appearance.className = std::move(formId.second);
   description.components = std::move(components);
   return description;
 }

@@ -22,29 +22,10 @@ struct ComponentDescription {
 
 struct FormDescription {
   std::u16string name;
-  std::u16string className;
-  int left = 0;
-  int top = 0;
-  int clientWidth = 0;
-  int clientHeight = 0;
-  platform::FormBorder border = platform::FormBorder::kSingle;
-  bool systemMenu = false;
-  bool minimizeBox = false;
-  bool maximizeBox = false;
-  bool helpButton = false;
-  std::u16string caption;
-  int color = 0;  // a system colour index
-  std::u16string fontName;
-  int fontCharset = 0;
-  int fontHeight = 0;
+  // How the window looks: its class, caption, icon, position, size, frame, colour and font.
+  platform::FormAppearance appearance;
   int fontColor = 0;  // a system colour index
-  bool fontBold = false;
-  bool fontItalic = false;
-  bool fontUnderline = false;
-  bool fontStrikeOut = false;
-  int pixelsPerInch = 96;
   int textHeight = 0;
-  std::u16string icon;
   std::u16string onCreate;
   std::u16string onCloseQuery;
   std::vector<ComponentDescription> components;

@@ -55,32 +55,6 @@ Handler FindHandler(const std::u16string& name,
   throw AppError(u"ウィンドウの記述にあるハンドラ「" + name + u"」がありません");
 }
 
-platform::FormAppearance AppearanceOf(const FormDescription& d) {
-  platform::FormAppearance appearance;
-  appearance.className = d.className;
-  appearance.caption = d.caption;
-  appearance.iconName = d.icon;
-  appearance.left = d.left;
-  appearance.top = d.top;
-  appearance.clientWidth = d.clientWidth;
-  appearance.clientHeight = d.clientHeight;
-  appearance.pixelsPerInch = d.pixelsPerInch;
-  appearance.border = d.border;
-  appearance.systemMenu = d.systemMenu;
-  appearance.minimizeBox = d.minimizeBox;
-  appearance.maximizeBox = d.maximizeBox;
-  appearance.helpButton = d.helpButton;
-  appearance.backgroundColor = d.color;
-  appearance.font.name = d.fontName;
-  appearance.font.charset = d.fontCharset;
-  appearance.font.height = d.fontHeight;
-  appearance.font.bold = d.fontBold;
-  appearance.font.italic = d.fontItalic;
-  appearance.font.underline = d.fontUnderline;
-  appearance.font.strikeOut = d.fontStrikeOut;
-  return appearance;
-}
-
 }  // namespace
 
 TApplication::TApplication() : window_(platform::CreateApplicationWindow(u"")) {}
@@ -123,8 +97,9 @@ TMainForm::TMainForm(TApplication& application) : application_(application) {
 
 platform::FormAppearance TMainForm::ApplyDescription() {
   const FormDescription description = ReadDescription();
-  if (description.className != u"TMainForm") {
-    throw AppError(u"ウィンドウの記述のクラス「" + description.className + u"」が違います");
+  if (description.appearance.className != u"TMainForm") {
+    throw AppError(u"ウィンドウの記述のクラス「" + description.appearance.className +
+                   u"」が違います");
   }
   onCreate_ =
       FindHandler<EventHandler>(description.onCreate, {{u"FormCreate", &TMainForm::FormCreate}});
@@ -151,7 +126,7 @@ platform::FormAppearance TMainForm::ApplyDescription() {
     Timer->SetEnabled(*timer->enabled);
   // Attaching the handler to the enabled timer arms it.
   Timer->SetOnTimer([this, onTimer](TObject* Sender) { (this->*onTimer)(Sender); });
-  return AppearanceOf(description);
+  return description.appearance;
 }
 
 void TMainForm::FormCreate(TObject* /*Sender*/) {

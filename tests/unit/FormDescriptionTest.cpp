@@ -21,24 +21,25 @@ std::string Utf8Of(const std::u16string& text) {
 TEST(FormDescriptionTest, TheMainWindowDescriptionReadsAsDesigned) {
   const FormDescription d = ParseFormDescription(SourceFile("resources/MainForm.window"));
   EXPECT_EQ(d.name, u"MainForm");
-  EXPECT_EQ(d.className, u"TMainForm");
-  EXPECT_EQ(d.left, 431);
-  EXPECT_EQ(d.top, 251);
-  EXPECT_EQ(d.clientWidth, 197);
-  EXPECT_EQ(d.clientHeight, 125);
-  EXPECT_EQ(d.border, platform::FormBorder::kSingle);
-  EXPECT_TRUE(d.systemMenu);
-  EXPECT_FALSE(d.minimizeBox || d.maximizeBox || d.helpButton);
-  EXPECT_EQ(d.caption, u"Trimbolt");
-  EXPECT_EQ(d.color, 15);  // COLOR_BTNFACE
-  EXPECT_EQ(d.fontName, u"ＭＳ Ｐゴシック");
-  EXPECT_EQ(d.fontCharset, 128);  // SHIFTJIS_CHARSET
-  EXPECT_EQ(d.fontHeight, -12);
+  EXPECT_EQ(d.appearance.className, u"TMainForm");
+  EXPECT_EQ(d.appearance.left, 431);
+  EXPECT_EQ(d.appearance.top, 251);
+  EXPECT_EQ(d.appearance.clientWidth, 197);
+  EXPECT_EQ(d.appearance.clientHeight, 125);
+  EXPECT_EQ(d.appearance.border, platform::FormBorder::kSingle);
+  EXPECT_TRUE(d.appearance.systemMenu);
+  EXPECT_FALSE(d.appearance.minimizeBox || d.appearance.maximizeBox || d.appearance.helpButton);
+  EXPECT_EQ(d.appearance.caption, u"Trimbolt");
+  EXPECT_EQ(d.appearance.backgroundColor, 15);  // COLOR_BTNFACE
+  EXPECT_EQ(d.appearance.font.name, u"ＭＳ Ｐゴシック");
+  EXPECT_EQ(d.appearance.font.charset, 128);  // SHIFTJIS_CHARSET
+  EXPECT_EQ(d.appearance.font.height, -12);
   EXPECT_EQ(d.fontColor, 8);  // COLOR_WINDOWTEXT
-  EXPECT_FALSE(d.fontBold || d.fontItalic || d.fontUnderline || d.fontStrikeOut);
-  EXPECT_EQ(d.pixelsPerInch, 96);
+  EXPECT_FALSE(d.appearance.font.bold || d.appearance.font.italic || d.appearance.font.underline ||
+               d.appearance.font.strikeOut);
+  EXPECT_EQ(d.appearance.pixelsPerInch, 96);
   EXPECT_EQ(d.textHeight, 12);
-  EXPECT_EQ(d.icon, u"MAINICON");
+  EXPECT_EQ(d.appearance.iconName, u"MAINICON");
   EXPECT_EQ(d.onCreate, u"FormCreate");
   EXPECT_EQ(d.onCloseQuery, u"FormCloseQuery");
   ASSERT_EQ(d.components.size(), 1u);
@@ -61,9 +62,9 @@ TEST(FormDescriptionTest, CarriageReturnsCommentsAndFlagSetsAreRead) {
   crlf.replace(crlf.find("font-style"), 10, "font-style bold italic");
   crlf.replace(crlf.find("    on-timer"), 4, "    # a comment\r\n    interval 250\r\n    ");
   const FormDescription d = ParseFormDescription(crlf);
-  EXPECT_EQ(d.caption, u"Trimbolt");  // no CR left in values
-  EXPECT_TRUE(d.systemMenu && d.helpButton);
-  EXPECT_TRUE(d.fontBold && d.fontItalic);
+  EXPECT_EQ(d.appearance.caption, u"Trimbolt");  // no CR left in values
+  EXPECT_TRUE(d.appearance.systemMenu && d.appearance.helpButton);
+  EXPECT_TRUE(d.appearance.font.bold && d.appearance.font.italic);
   EXPECT_EQ(d.components[0].interval, 250u);
 }
 
