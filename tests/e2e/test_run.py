@@ -39,7 +39,8 @@ class RunTest(unittest.TestCase):
                                 "resident memory did not rise by the block")
         # Still while the process lives (the close cue plays after the decommit).
         after = min(samples[peak_at:])
-        self.assertLessEqual(after, samples[peak_at] - 0.9 * block,
+        # Most of the block: the close cue may load a little of its own meanwhile.
+        self.assertLessEqual(after, samples[peak_at] - 0.8 * block,
                              "resident memory did not fall back after the decommit")
         # The hold: the top lasts about one second.
         held = [t for t, rss in sampled if rss >= before + 0.95 * block]

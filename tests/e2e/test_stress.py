@@ -31,7 +31,8 @@ class StressTest(unittest.TestCase):
                 code, _, samples, _ = winenv.run_sampled(session, "1")
                 self.assertEqual(code, 0, f"run {run}")
                 self.assertEqual(winenv.count_rises(samples, ONE), 1, f"run {run}")
-                self.assertLess(samples[-1][1], max(rss for _, rss in samples) - 0.9 * ONE,
+                # By its end it has let go of the block (other memory may have grown meanwhile).
+                self.assertLess(samples[-1][1], max(rss for _, rss in samples) - 0.5 * ONE,
                                 f"run {run} ended still holding its block")
 
     def test_of_two_copies_started_together_exactly_one_runs(self):
