@@ -1,6 +1,5 @@
 #include "Main.h"
 
-#include <initializer_list>
 #include <string_view>
 #include <utility>
 
@@ -44,15 +43,11 @@ FormDescription ReadDescription() {
   return ParseFormDescription(bytes);
 }
 
-// The handler of the class that a description names.
-template <typename Handler>
-Handler FindHandler(const std::u16string& name,
-                    std::initializer_list<std::pair<std::u16string_view, Handler>> handlers) {
-  for (const auto& [handlerName, handler] : handlers) {
-    if (name == handlerName)
-      return handler;
-  }
-  throw AppError(u"ウィンドウの記述にあるハンドラ「" + name + u"」がありません");
+// The description names the handler of each event; the form has one for each, and the names
+// must match it.
+void RequireHandler(const std::u16string& named, std::u16string_view handler) {
+  if (named != handler)
+    throw AppError(u"ウィンドウの記述にあるハンドラ「" + named + u"」がありません");
 }
 
 }  // namespace
@@ -88,7 +83,7 @@ void TApplication::ShowError(const std::u16string& text) {
 
 TMainForm::TMainForm(TApplication& application) : application_(application) {
   const platform::FormAppearance appearance = ApplyDescription();
-  (this->*onCreate_)(this);
+  FormCreate(this);
   window_ =
       platform::UniqueWindow(platform::CreateFormWindow(appearance, application_.Handle(), this));
   if (!window_)
@@ -101,10 +96,8 @@ platform::FormAppearance TMainForm::ApplyDescription() {
     throw AppError(u"ウィンドウの記述のクラス「" + description.appearance.className +
                    u"」が違います");
   }
-  onCreate_ =
-      FindHandler<EventHandler>(description.onCreate, {{u"FormCreate", &TMainForm::FormCreate}});
-  onCloseQuery_ = FindHandler<CloseQueryHandler>(description.onCloseQuery,
-                                                 {{u"FormCloseQuery", &TMainForm::FormCloseQuery}});
+  RequireHandler(description.onCreate, u"FormCreate");
+  RequireHandler(description.onCloseQuery, u"FormCloseQuery");
 
   const ComponentDescription* timer = nullptr;
   for (const ComponentDescription& component : description.components) {
@@ -114,8 +107,7 @@ platform::FormAppearance TMainForm::ApplyDescription() {
   if (timer == nullptr || description.components.size() != 1) {
     throw AppError(u"ウィンドウの記述にタイマー「Timer」がありません");
   }
-  const EventHandler onTimer =
-      FindHandler<EventHandler>(timer->onTimer, {{u"TimerTimer", &TMainForm::TimerTimer}});
+  RequireHandler(timer->onTimer, u"TimerTimer");
 
   Timer = std::make_unique<TTimer>();
   Timer->DesignLeft = timer->left;
@@ -125,7 +117,7 @@ platform::FormAppearance TMainForm::ApplyDescription() {
   if (timer->enabled)
     Timer->SetEnabled(*timer->enabled);
   // Attaching the handler to the enabled timer arms it.
-  Timer->SetOnTimer([this, onTimer](TObject* Sender) { (this->*onTimer)(Sender); });
+  Timer->SetOnTimer([this](TObject* Sender) { TimerTimer(Sender); });
   return description.appearance;
 }
 
@@ -144,21 +136,15 @@ void TMainForm::TimerTimer(TObject* /*Sender*/) {
   Close();
 }
 
-// The handler may say no through CanClose, which cppcheck does not see through the member pointer.
-// cppcheck-suppress constParameter
-void TMainForm::DoCloseQuery(bool& CanClose) {
-  (this->*onCloseQuery_)(this, CanClose);
-}
-
 void TMainForm::Close() {
   bool CanClose = true;
-  DoCloseQuery(CanClose);
+  FormCloseQuery(this, CanClose);
   if (CanClose)
     application_.Terminate();
 }
 
 bool TMainForm::OnQueryEndSession() {
   bool CanClose = true;
-  DoCloseQuery(CanClose);
+  FormCloseQuery(this, CanClose);
   return CanClose;
 }

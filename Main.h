@@ -60,16 +60,10 @@ class TMainForm : public TObject, private platform::WindowEvents {
   void OnClose() override { Close(); }
   bool OnQueryEndSession() override;
 
-  using EventHandler = void (TMainForm::*)(TObject* Sender);
-  using CloseQueryHandler = void (TMainForm::*)(TObject* Sender, bool& CanClose);
-
-  // Makes the window's components and binds the handlers that the description names.
+  // Makes the window's components, and checks that the handlers it names are the form's own.
   platform::FormAppearance ApplyDescription();
-  void DoCloseQuery(bool& CanClose);
 
   TApplication& application_;
-  EventHandler onCreate_ = nullptr;
-  CloseQueryHandler onCloseQuery_ = nullptr;
   platform::UniqueWindow window_;
 };
 

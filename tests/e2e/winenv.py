@@ -212,14 +212,7 @@ class WineSession:
 
     def tool(self, *args, timeout=60):
         """Runs the Windows-side test tool and returns its facts: key -> list of values."""
-        done = subprocess.run(["wine", TOOL, *args], env=self.env, capture_output=True,
-                              timeout=timeout)
-        facts = {}
-        for line in done.stdout.decode("utf-8", "replace").splitlines():
-            key, sep, value = line.partition("=")
-            if sep:
-                facts.setdefault(key.strip(), []).append(value.rstrip("\r"))
-        return facts
+        return parse(self.tool_async(*args), timeout)
 
     def tool_async(self, *args):
         process = subprocess.Popen(["wine", TOOL, *args], env=self.env,
@@ -249,8 +242,9 @@ class WineSession:
         return pids
 
 
-def parse(process):
-    out, _ = process.communicate(timeout=60)
+def parse(process, timeout=60):
+    """The facts a running test tool prints, once it has ended: key -> list of values."""
+    out, _ = process.communicate(timeout=timeout)
     facts = {}
     for line in out.decode("utf-8", "replace").splitlines():
         key, sep, value = line.partition("=")
@@ -283,10 +277,10 @@ class RssSampler(threading.Thread):
             time.sleep(self.interval)
 
 
-def wait_for_linux_pid(session, timeout=20, exclude=()):
+def wait_for_linux_pid(session, timeout=20):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        pids = [p for p in session.linux_pids() if p not in exclude]
+        pids = session.linux_pids()
         if pids:
             return pids[0]
         time.sleep(0.005)

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ class RunTest : public ::testing::Test {
   static std::vector<std::string> Calls() { return TheDouble().CallTexts(); }
   static std::size_t Count(const std::string& prefix) {
     return TheDouble().CallsStartingWith(prefix).size();
+  }
+  // `count` calls starting `before` calls ahead of the first call that starts with `prefix`.
+  static std::vector<std::string> CallsAround(const std::string& prefix, std::size_t count,
+                                              std::size_t before = 0) {
+    const auto calls = Calls();
+    const auto found = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
+      return call.rfind(prefix, 0) == 0;
+    });
+    EXPECT_NE(found, calls.end()) << prefix;
+    const auto at = static_cast<std::size_t>(found - calls.begin());
+    if (found == calls.end() || at < before)
+      return {};
+    const std::size_t first = at - before;
+    return {calls.begin() + static_cast<long>(first),
+            calls.begin() + static_cast<long>(std::min(first + count, calls.size()))};
   }
   static std::uint64_t TimeOf(const std::string& prefix, std::size_t nth = 0) {
     const auto calls = TheDouble().CallsStartingWith(prefix);
@@ -146,13 +162,10 @@ TEST_F(RunTest, NoTimerIsAStartUpFailureWithAnErrorBoxAndExitCodeOne) {
 TEST_F(RunTest, AFailedCommitWritesNothingButStillHoldsClosesAndExitsZero) {
   TheDouble().commitFails = true;
   EXPECT_EQ(RunTrimbolt64(), 0);
-  const auto calls = Calls();
-  const auto alloc =
-      std::find(calls.begin(), calls.end(), "VirtualAlloc(null,33554432,0x1000,0x204)");
-  ASSERT_NE(alloc, calls.end());
-  EXPECT_THAT(
-      std::vector<std::string>(alloc + 1, calls.begin() + static_cast<long>(calls.size()) - 3),
-      ElementsAre("Sleep(1000)", kCue, "PostQuitMessage(0)", "WM_QUIT"));
+  EXPECT_THAT(CallsAround("VirtualAlloc", 8),
+              ElementsAre("VirtualAlloc(null,33554432,0x1000,0x204)", "Sleep(1000)", kCue,
+                          "PostQuitMessage(0)", "WM_QUIT", "DestroyWindow(form)",
+                          "DestroyWindow(timer)", "DestroyWindow(app)"));
   EXPECT_EQ(Count("VirtualFree"), 0u);
   EXPECT_EQ(TimeOf("WM_QUIT"), 2781u);
 }
@@ -170,14 +183,12 @@ TEST_F(RunTest, AZeroMebibyteBlockCommitsNothingButStillHoldsForASecond) {
 TEST_F(RunTest, AFailureInTheTickIsShownByTheLoopWhichGoesOnWithoutClosing) {
   TheDouble().throwOn = "GlobalMemoryStatusEx";
   RunTrimbolt64();
-  const auto calls = Calls();
-  const auto tick = std::find(calls.begin(), calls.end(), "WM_TIMER(timer)");
-  ASSERT_NE(tick, calls.end());
   // The timer was already off, so no second pass follows: the loop waits with nothing to come.
-  EXPECT_THAT(std::vector<std::string>(tick, calls.begin() + static_cast<long>(calls.size()) - 3),
-              ElementsAre("WM_TIMER(timer)", "KillTimer(timer,1)", "GetCommandLineW()",
-                          "GlobalMemoryStatusEx()",
-                          "MessageBoxW(app,テスト用の失敗,Trimbolt2,0x10)", "idle"));
+  EXPECT_THAT(
+      CallsAround("WM_TIMER", 9),
+      ElementsAre("WM_TIMER(timer)", "KillTimer(timer,1)", "GetCommandLineW()",
+                  "GlobalMemoryStatusEx()", "MessageBoxW(app,テスト用の失敗,Trimbolt2,0x10)",
+                  "idle", "DestroyWindow(form)", "DestroyWindow(timer)", "DestroyWindow(app)"));
   EXPECT_EQ(Count(kCue), 1u);
   EXPECT_EQ(Count("PostQuitMessage"), 0u);
 }
@@ -185,10 +196,7 @@ TEST_F(RunTest, AFailureInTheTickIsShownByTheLoopWhichGoesOnWithoutClosing) {
 TEST_F(RunTest, ASessionEndQueryWhileWaitingPlaysTheCloseCueAndAnswersYes) {
   TheDouble().pending = {Message::kQueryEndSession};
   RunTrimbolt64();
-  const auto calls = Calls();
-  const auto query = std::find(calls.begin(), calls.end(), "WM_QUERYENDSESSION(form)");
-  ASSERT_NE(query, calls.end());
-  EXPECT_THAT(std::vector<std::string>(query, query + 3),
+  EXPECT_THAT(CallsAround("WM_QUERYENDSESSION", 3),
               ElementsAre("WM_QUERYENDSESSION(form)", kCue, "answer=yes"));
   EXPECT_LT(TimeOf("WM_QUERYENDSESSION"), TimeOf("WM_TIMER"));
   EXPECT_EQ(TimeOf("answer=yes"), 781u + 781u);  // the answer comes after the whole cue
@@ -199,11 +207,8 @@ TEST_F(RunTest, ASessionEndQueryDuringTheCloseCueIsAnsweredYesWithoutASecondCue)
   // the one already playing.
   TheDouble().sentDuringCue = {Message::kQueryEndSession};
   EXPECT_EQ(RunTrimbolt64(), 0);
-  const auto calls = Calls();
-  const auto query = std::find(calls.begin(), calls.end(), "WM_QUERYENDSESSION(form)");
-  ASSERT_NE(query, calls.end());
   EXPECT_THAT(
-      std::vector<std::string>(query - 1, query + 4),
+      CallsAround("WM_QUERYENDSESSION", 5, 1),
       ElementsAre(kCue, "WM_QUERYENDSESSION(form)", "answer=yes", "PostQuitMessage(0)", "WM_QUIT"));
   EXPECT_EQ(Count(kCue), 2u);
   EXPECT_LE(TimeOf("VirtualFree"),
