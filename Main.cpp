@@ -3,8 +3,8 @@
 #include <string_view>
 #include <utility>
 
-#include "AppError.h"
-#include "FormDescription.h"
+#include "forms/AppError.h"
+#include "forms/FormDescription.h"
 #include "platform/Resource.h"
 #include "platform/Sound.h"
 #include "trim/TrimPass.h"

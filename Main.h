@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "Object.h"
-#include "Timer.h"
+#include "forms/Object.h"
+#include "forms/Timer.h"
 #include "platform/UniqueWindow.h"
 #include "platform/Window.h"
 

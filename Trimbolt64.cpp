@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "AppError.h"
 #include "Main.h"
+#include "forms/AppError.h"
 #include "platform/Mutex.h"
 #include "platform/UniqueHandle.h"
 #include "platform/Window.h"

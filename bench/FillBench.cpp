@@ -15,7 +15,7 @@
 
 #include "bench/Baselines.h"
 #include "bench/FillTiming.h"
-#include "trim/TrimPass.h"
+#include "trim/TouchBlock.h"
 
 namespace {
 

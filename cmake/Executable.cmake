@@ -24,7 +24,7 @@ set_source_files_properties(resources/Trimbolt64.rc PROPERTIES
   INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(Trimbolt64 PRIVATE trimbolt_program trimbolt_platform winmm)
 
-foreach(target trimbolt_core trimbolt_program trimbolt_platform Trimbolt64)
+foreach(target trimbolt_core trimbolt_forms trimbolt_program trimbolt_platform Trimbolt64)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 endforeach()
 
@@ -38,7 +38,7 @@ endif()
 
 # Reproducible: no time stamp in the PE header (above), and no build or source paths in the
 # code, so that two clean builds anywhere give the same bytes.
-foreach(target trimbolt_core trimbolt_program trimbolt_platform Trimbolt64)
+foreach(target trimbolt_core trimbolt_forms trimbolt_program trimbolt_platform Trimbolt64)
   if(NOT MSVC)
     target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>

@@ -1,8 +1,8 @@
+#include "trim/BlockSize.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
-
-#include "trim/TrimPass.h"
 
 namespace trim {
 namespace {

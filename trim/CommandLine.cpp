@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "trim/TrimPass.h"
-
 namespace trim {
 namespace {
 

@@ -8,6 +8,14 @@
 
 namespace trim {
 
+// The trim percentage when the command line gives none, or gives one that cannot be read.
+inline constexpr std::int32_t kDefaultTrimPercent = 50;
+
+// Reads the trim percentage (1 to 100) from a whole command line, program path first, as
+// GetCommandLineW returns it. Only the second argument counts; a missing or unreadable one gives
+// the default, an out-of-range one is clamped.
+std::int32_t TrimPercentFromCommandLine(std::u16string_view commandLine);
+
 // Splits a command line into arguments the way this program reads it: control characters and
 // spaces separate arguments, double quotes group (and are dropped), backslashes mean nothing, and
 // a pair of quotes standing alone is skipped rather than taken as an empty argument.

@@ -1,7 +1,7 @@
+#include "trim/TouchBlock.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "trim/TrimPass.h"
 
 namespace trim {
 

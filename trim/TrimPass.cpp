@@ -2,7 +2,10 @@
 
 #include "platform/CommandLine.h"
 #include "platform/Memory.h"
+#include "trim/BlockSize.h"
+#include "trim/CommandLine.h"
 #include "trim/CommittedBlock.h"
+#include "trim/TouchBlock.h"
 
 namespace trim {
 namespace {

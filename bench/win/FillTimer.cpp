@@ -8,8 +8,10 @@
 
 #include "platform/CommandLine.h"
 #include "platform/Memory.h"
+#include "trim/BlockSize.h"
+#include "trim/CommandLine.h"
 #include "trim/CommittedBlock.h"
-#include "trim/TrimPass.h"
+#include "trim/TouchBlock.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-// The Windows entry point: hands over to the program at once.
+// The Windows entry point, and the one place where the platform calls up into the program. It
+// belongs to the platform: it is the only code that needs the Windows signature of an entry, and
+// keeping it here keeps windows.h out of the program's own modules. It hands over at once.
 #include <windows.h>
 
 #include "Trimbolt64.h"

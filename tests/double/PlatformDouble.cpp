@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "AppError.h"
+#include "forms/AppError.h"
 #include "platform/CommandLine.h"
 #include "platform/Memory.h"
 #include "platform/Mutex.h"

@@ -12,7 +12,6 @@
 
 #include "tests/fuzz/ReferenceInt32.h"
 #include "trim/CommandLine.h"
-#include "trim/TrimPass.h"
 
 namespace {
 

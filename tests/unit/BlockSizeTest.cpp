@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "trim/TrimPass.h"
+#include "trim/BlockSize.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "trim/CommandLine.h"
-#include "trim/TrimPass.h"
 
 namespace {
 

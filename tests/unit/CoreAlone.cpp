@@ -2,7 +2,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "trim/TrimPass.h"
+#include "trim/BlockSize.h"
+#include "trim/CommandLine.h"
+#include "trim/TouchBlock.h"
 
 int main() {
   std::vector<std::uint64_t> block(4, ~0ull);

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "AppError.h"
-#include "FormDescription.h"
+#include "forms/AppError.h"
+#include "forms/FormDescription.h"
 #include "tests/double/PlatformDouble.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "trim/TrimPass.h"
+#include "trim/TouchBlock.h"
 
 namespace {
 

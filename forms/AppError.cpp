@@ -1,4 +1,4 @@
-#include "AppError.h"
+#include "forms/AppError.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "FormDescription.h"
+#include "forms/FormDescription.h"
 
 #include <charconv>
 #include <initializer_list>
@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-#include "AppError.h"
+#include "forms/AppError.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "Object.h"
+#include "forms/Object.h"
 #include "platform/UniqueWindow.h"
 #include "platform/Window.h"
 

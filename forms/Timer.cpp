@@ -1,8 +1,8 @@
-#include "Timer.h"
+#include "forms/Timer.h"
 
 #include <utility>
 
-#include "AppError.h"
+#include "forms/AppError.h"
 
 TTimer::TTimer() : window_(platform::CreateTimerWindow(this)) {
   if (!window_)
