@@ -123,16 +123,21 @@ DWORD FormExStyle(const FormAppearance& appearance) {
              : 0;
 }
 
-// Sizes the window so that its client area is the described one at `dpi`, and makes its font.
-void ScaleForm(HWND window, WindowData& data, UINT dpi) {
-  const FormAppearance& appearance = data.appearance;
+// The window's frame, at `dpi`, for the described client area at the described position.
+RECT FormFrame(const FormAppearance& appearance, UINT dpi) {
   RECT frame{0, 0,
              ::MulDiv(appearance.clientWidth, static_cast<int>(dpi), appearance.pixelsPerInch),
              ::MulDiv(appearance.clientHeight, static_cast<int>(dpi), appearance.pixelsPerInch)};
   AdjustFrameForDpi(frame, FormStyle(appearance), FormExStyle(appearance), dpi);
+  ::OffsetRect(&frame, appearance.left - frame.left, appearance.top - frame.top);
+  return frame;
+}
+
+// Sizes the window so that its client area is the described one at `dpi`.
+void ScaleForm(HWND window, const FormAppearance& appearance, UINT dpi) {
+  const RECT frame = FormFrame(appearance, dpi);
   ::SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  data.font = CreateFormFont(appearance.font, appearance.pixelsPerInch, dpi);
 }
 
 LRESULT HandleEvent(WindowEvents& events, UINT message, WPARAM wParam) {
@@ -251,15 +256,19 @@ Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEv
   data->events = events;
   data->appearance = appearance;
   WindowData& kept = *data;
-  // Created at the design size first; once it exists its DPI is known and it is scaled to it.
-  RECT frame{appearance.left, appearance.top, appearance.left + appearance.clientWidth,
-             appearance.top + appearance.clientHeight};
+  // Created at its size for the screen's DPI, so that it never exists at another size where the
+  // window's DPI is the screen's (the usual case); a window on a monitor of another DPI is
+  // rescaled once it exists and its own DPI is known.
+  const UINT screenDpi = DpiOf(nullptr);
   HWND window = CreateEventWindow(std::move(data), FormExStyle(appearance), className,
                                   win::Wide(appearance.caption.c_str()), FormStyle(appearance),
-                                  frame, AsHwnd(owner));
+                                  FormFrame(appearance, screenDpi), AsHwnd(owner));
   if (window == nullptr)
     return nullptr;
-  ScaleForm(window, kept, DpiOf(window));
+  const UINT dpi = DpiOf(window);
+  if (dpi != screenDpi)
+    ScaleForm(window, appearance, dpi);
+  kept.font = CreateFormFont(appearance.font, appearance.pixelsPerInch, dpi);
   if (!appearance.iconName.empty()) {
     const auto classIcon = ::GetClassLongPtrW(window, GCLP_HICON);
     const auto smallIcon = ::GetClassLongPtrW(window, GCLP_HICONSM);

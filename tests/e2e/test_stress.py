@@ -74,10 +74,13 @@ class StressTest(unittest.TestCase):
         self.assertEqual(query.get("found"), ["1"])
         self.assertEqual(query["sent"], ["1"])
         self.assertEqual(query["answer"], ["1"])
-        # The answer waits for the whole close cue, and no longer.
+        # The answer waits for the whole close cue, and no longer. Under Wine a cue returns about
+        # 0.4 s after the clip has ended (PlaySound waits for the sound server to report the last
+        # buffer played), and up to 0.55 s on a loaded machine: the bound allows 0.75 s, still well
+        # short of the trim pass (over a second) that a wrongly ordered answer would wait for.
         answered_after = int(query["elapsed_ms"][0]) / 1000
         self.assertGreaterEqual(answered_after, CLIP_SECONDS - 0.05)
-        self.assertLess(answered_after, CLIP_SECONDS + 0.5)
+        self.assertLess(answered_after, CLIP_SECONDS + 0.75)
         # It came before the tick's trim pass, which still follows, once.
         samples = [(t + sampler_started, rss) for t, rss in sampler.samples]
         rise, _ = winenv.memory_steps(samples, ONE)
