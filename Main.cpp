@@ -52,20 +52,32 @@ void RequireHandler(const std::u16string& named, std::u16string_view handler) {
 
 }  // namespace
 
-TApplication::TApplication() : window_(platform::CreateApplicationWindow(u"")) {}
+TApplication::TApplication() : window_(platform::CreateApplicationWindow(u"", this)) {}
 
 void TApplication::SetTitle(const char16_t* title) {
   title_ = title;
   platform::SetWindowTextW(window_.Get(), title);
 }
 
-void TApplication::Run(const TMainForm& mainForm) {
+void TApplication::Run(TMainForm& mainForm) {
   if (ShowMainForm)
     platform::ShowWindow(mainForm.Handle(), platform::kSwShow);
-  for (;;) {
+  // Closes from outside reach the main window while the loop runs, and only then.
+  class Running {
+   public:
+    Running(TMainForm*& slot, TMainForm& form) : slot_(slot) { slot_ = &form; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    ~Running() { slot_ = nullptr; }
+
+   private:
+    TMainForm*& slot_;
+  } const running(mainForm_, mainForm);
+  for (bool more = true; more;) {
     try {
-      if (!platform::PumpMessage())
-        return;
+      if (std::exchange(closeRequested_, false))
+        mainForm.Close();
+      more = platform::PumpMessage();
     } catch (...) {
       ShowError(CurrentErrorText());
     }
@@ -73,7 +85,18 @@ void TApplication::Run(const TMainForm& mainForm) {
 }
 
 void TApplication::Terminate() {
+  terminated_ = true;
   platform::PostQuitMessage(0);
+}
+
+// A close of the application window from outside (taskkill asks every top-level window of the
+// process, and anyone may send it one) is a close of the main window, with its close query and
+// cue; the system's own handling would destroy the windows without either.
+void TApplication::OnClose() {
+  if (mainForm_ != nullptr)
+    mainForm_->Close();
+  else
+    closeRequested_ = true;
 }
 
 void TApplication::ShowError(const std::u16string& text) {
@@ -137,6 +160,10 @@ void TMainForm::TimerTimer(TObject* /*Sender*/) {
 }
 
 void TMainForm::Close() {
+  // Once the application is ending, a further close (taskkill asks each of its windows) has
+  // already been answered.
+  if (application_.Terminated())
+    return;
   bool CanClose = true;
   FormCloseQuery(this, CanClose);
   if (CanClose)

@@ -12,10 +12,11 @@ class TMainForm;
 
 // The invisible application: its top-level window carries the title, and it runs the event loop
 // until the main window closes.
-class TApplication : public TObject {
+class TApplication : public TObject, private platform::WindowEvents {
  public:
   TApplication();
 
+  // Null when the application window could not be made.
   platform::Window Handle() const { return window_.Get(); }
   const std::u16string& Title() const { return title_; }
   void SetTitle(const char16_t* title);
@@ -25,15 +26,24 @@ class TApplication : public TObject {
 
   // Runs the event loop until the quit message. A failure that escapes a handler is shown in an
   // error box and the loop goes on.
-  void Run(const TMainForm& mainForm);
+  void Run(TMainForm& mainForm);
   // Ends the event loop once the current handler has returned.
   void Terminate();
+  // Whether Terminate has been called: the application is ending.
+  bool Terminated() const { return terminated_; }
   // The error box: the error's text, the application title as caption, the error icon.
   void ShowError(const std::u16string& text);
 
  private:
+  void OnTimer(std::uintptr_t /*timerId*/) override {}
+  void OnClose() override;
+  bool OnQueryEndSession() override { return true; }
+
   platform::UniqueWindow window_;
   std::u16string title_;
+  TMainForm* mainForm_ = nullptr;  // while the loop runs
+  bool closeRequested_ = false;    // a close from outside came before the loop
+  bool terminated_ = false;
 };
 
 // The main window. It is never shown: it carries the start cue (creation), the single timer tick

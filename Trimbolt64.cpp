@@ -29,6 +29,13 @@ int TurnAway([[maybe_unused]] platform::UniqueHandle foundGuard) {
 
 int RunTrimbolt64() {
   TApplication application;
+  // Without its window the program has no title, no owner for its boxes and no way to keep off
+  // the taskbar: a start-up failure, before the guard is tested or made.
+  if (application.Handle() == nullptr) {
+    platform::MessageBoxW(nullptr, u"アプリケーションウィンドウを作成できません", kApplicationTitle,
+                          platform::kMbOk | platform::kMbIconError);
+    return 1;
+  }
 
   // A copy runs if and only if the guard can be opened with full access.
   platform::UniqueHandle found(platform::OpenMutexW(platform::kMutexAllAccess, false, kGuardName));

@@ -59,8 +59,9 @@ struct FormAppearance {
   FormFont font;
 };
 
-// A top-level window of zero size, not visible, carrying the application title.
-Window CreateApplicationWindow(const char16_t* title);
+// A top-level window of zero size, not visible, carrying the application title. It reports its
+// close to `events`; the system's own handling would destroy it, and the windows it owns, at once.
+Window CreateApplicationWindow(const char16_t* title, WindowEvents* events);
 // A top-level window owned by `owner`, created hidden as `appearance` describes.
 Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEvents* events);
 // A message-only window that receives timer ticks for a timer component.
@@ -78,7 +79,9 @@ bool SetTimer(Window window, std::uintptr_t timerId, std::uint32_t milliseconds)
 void KillTimer(Window window, std::uintptr_t timerId);
 
 // Takes the next message of this thread, waiting if there is none, and dispatches it. Returns
-// false on the quit message. An exception from a WindowEvents handler comes out of here.
+// false on the quit message. An exception from a WindowEvents handler comes out of here; when a
+// quit came with it, the quit is held back (a message box shown for the failure would take it
+// and close at once) and the next call returns false.
 bool PumpMessage();
 void PostQuitMessage(int exitCode);
 

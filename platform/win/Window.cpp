@@ -39,6 +39,12 @@ void RaisePendingFailure() {
   }
 }
 
+// A quit taken out of the queue while a failure is reported, for the loop to end on afterwards.
+bool& QuitAfterFailure() {
+  static bool quit = false;
+  return quit;
+}
+
 // The per-monitor DPI calls exist from Windows 10 on; older systems get the screen's DPI.
 UINT DpiOf(HWND window) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -237,13 +243,15 @@ HWND CreateEventWindow(std::unique_ptr<WindowData> data, DWORD exStyle, const wc
 
 }  // namespace
 
-Window CreateApplicationWindow(const char16_t* title) {
-  if (!RegisterWindowClass(kApplicationClass, ::DefWindowProcW, COLOR_BTNFACE, u"MAINICON")) {
+Window CreateApplicationWindow(const char16_t* title, WindowEvents* events) {
+  if (!RegisterWindowClass(kApplicationClass, EventWindowProc, COLOR_BTNFACE, u"MAINICON")) {
     return nullptr;
   }
-  return ::CreateWindowExW(0, kApplicationClass, win::Wide(title),
-                           WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0,
-                           0, 0, 0, nullptr, nullptr, Instance(), nullptr);
+  auto data = std::make_unique<WindowData>();
+  data->events = events;
+  return CreateEventWindow(std::move(data), 0, kApplicationClass, win::Wide(title),
+                           WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                           RECT{}, nullptr);
 }
 
 Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEvents* events) {
@@ -315,20 +323,30 @@ void KillTimer(Window window, std::uintptr_t timerId) {
 }
 
 bool PumpMessage() {
+  if (std::exchange(QuitAfterFailure(), false))
+    return false;
   MSG message{};
   const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
   if (got <= 0) {
-    // A failure from a message sent to us while waiting is still reported; the quit it came
-    // with is posted again so that the loop ends after the error box.
+    // A failure from a message sent to us while waiting is still reported, and the loop ends
+    // once the user has dismissed its box.
     if (PendingFailure()) {
-      ::PostQuitMessage(static_cast<int>(message.wParam));
+      QuitAfterFailure() = true;
       RaisePendingFailure();
     }
     return false;
   }
   ::TranslateMessage(&message);
   ::DispatchMessageW(&message);
-  RaisePendingFailure();
+  if (PendingFailure()) {
+    // The box that reports the failure runs a message loop of its own, which would take a quit
+    // the failed handler had already posted and close the box at once. The quit is taken out of
+    // the queue here and the loop ends on it after the box.
+    MSG quit{};
+    if (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE)
+      QuitAfterFailure() = true;
+    RaisePendingFailure();
+  }
   return true;
 }
 

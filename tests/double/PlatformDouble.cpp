@@ -166,15 +166,21 @@ bool HasWindow(const std::string& name) {
                              [&name](const auto& entry) { return entry.second.name == name; });
 }
 
-// Hands a message to the main window's handlers, recording it and, for a query, the answer.
+// The window a message goes to: the application window for its close, otherwise the main window.
+std::string TargetOf(Message message) {
+  return message == Message::kCloseApplication ? "app" : "form";
+}
+
+// Hands a message to its window's handlers, recording it and, for a query, the answer.
 void Deliver(Message message) {
   Double& d = S().config;
+  const std::string target = TargetOf(message);
   for (auto& entry : S().windows) {
     FakeWindow& window = entry.second;
-    if (window.name != "form")
+    if (window.name != target)
       continue;
-    if (message == Message::kClose) {
-      d.calls.push_back({"WM_CLOSE(form)", d.nowMs});
+    if (message == Message::kClose || message == Message::kCloseApplication) {
+      d.calls.push_back({"WM_CLOSE(" + target + ")", d.nowMs});
       window.events->OnClose();
     } else {
       d.calls.push_back({"WM_QUERYENDSESSION(form)", d.nowMs});
@@ -291,13 +297,16 @@ void VirtualFree(void* address, std::uint64_t size, std::uint32_t freeType) {
 
 void Sleep(std::uint32_t milliseconds) {
   testing::Record("Sleep", std::to_string(milliseconds));
-  S().config.nowMs += milliseconds;
+  testing::Double& d = S().config;
+  d.nowMs += milliseconds;
+  d.pending.insert(d.pending.end(), d.postedDuringSleep.begin(), d.postedDuringSleep.end());
+  d.postedDuringSleep.clear();
 }
 
 void PlaySoundW(const char16_t* name, std::uint32_t flags) {
   testing::Record("PlaySoundW", testing::Utf8(name) + "," + testing::Hex(flags));
   testing::Double& d = S().config;
-  if (!d.sentDuringCue.empty() && testing::HasWindow("form")) {
+  if (!d.sentDuringCue.empty() && testing::HasWindow(testing::TargetOf(d.sentDuringCue.front()))) {
     const testing::Message message = d.sentDuringCue.front();
     d.sentDuringCue.erase(d.sentDuringCue.begin());
     testing::Deliver(message);
@@ -310,9 +319,11 @@ std::u16string_view GetCommandLineW() {
   return S().config.commandLine;
 }
 
-Window CreateApplicationWindow(const char16_t* title) {
+Window CreateApplicationWindow(const char16_t* title, WindowEvents* events) {
   testing::Record("CreateApplicationWindow", testing::Utf8(title));
-  return testing::NewWindow("app", nullptr);
+  if (S().config.applicationWindowFails)
+    return nullptr;
+  return testing::NewWindow("app", events);
 }
 
 Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEvents* events) {
@@ -408,16 +419,17 @@ void KillTimer(Window window, std::uintptr_t timerId) {
 bool PumpMessage() {
   testing::State& s = S();
   testing::Double& d = s.config;
-  if (s.quitPosted) {
-    s.quitPosted = false;
-    d.calls.push_back({"WM_QUIT", d.nowMs});
-    return false;
-  }
+  // As in Windows, messages already posted come before the quit, and the quit before ticks.
   if (!d.pending.empty()) {
     const testing::Message message = d.pending.front();
     d.pending.erase(d.pending.begin());
     testing::Deliver(message);
     return true;
+  }
+  if (s.quitPosted) {
+    s.quitPosted = false;
+    d.calls.push_back({"WM_QUIT", d.nowMs});
+    return false;
   }
   if (!s.timerDue.empty()) {
     // Like WM_TIMER, the earliest due tick comes once nothing else is waiting; the timer goes

@@ -18,20 +18,23 @@ struct Call {
   std::uint64_t atMs;  // virtual time when it was made
 };
 
-enum class Message { kQueryEndSession, kClose };
+enum class Message { kQueryEndSession, kClose, kCloseApplication };
 
 struct Double {
   // Outcomes a test may set.
-  bool guardExists = false;          // OpenMutexW finds the guard
-  bool createFindsExisting = false;  // CreateMutexW opens a guard another copy just made
-  bool createFails = false;          // CreateMutexW returns no handle
-  bool timerFails = false;           // SetTimer gets no timer
-  bool commitFails = false;          // VirtualAlloc returns null
+  bool guardExists = false;             // OpenMutexW finds the guard
+  bool createFindsExisting = false;     // CreateMutexW opens a guard another copy just made
+  bool createFails = false;             // CreateMutexW returns no handle
+  bool timerFails = false;              // SetTimer gets no timer
+  bool commitFails = false;             // VirtualAlloc returns null
+  bool applicationWindowFails = false;  // CreateApplicationWindow returns null
   std::uint64_t totalPhys = 64ull << 20;
   std::u16string commandLine = u"\"C:\\Tools\\Trimbolt64.exe\"";
   std::uint64_t clipMs = 781;    // 8,610 bytes at 11,025 bytes per second
   std::string throwOn;           // the name of a wrapper that throws when called
-  std::vector<Message> pending;  // messages to the main window, delivered before a tick
+  std::vector<Message> pending;  // messages to the program's windows, delivered before a tick
+  // Messages posted while the program sleeps (the trim pass's hold), delivered after it.
+  std::vector<Message> postedDuringSleep;
   // Messages sent to the main window while a cue plays, as a sound system that waits for
   // other threads lets them in: delivered from inside the next cue once the window exists.
   std::vector<Message> sentDuringCue;

@@ -46,6 +46,23 @@ class RunTest(unittest.TestCase):
         held = [t for t, rss in sampled if rss >= before + 0.95 * block]
         self.assertGreaterEqual(held[-1] - held[0], 0.8)
 
+    def test_the_block_is_the_percentage_of_the_total_memory_committed_uncached(self):
+        with WineSession() as session:
+            run = session.start(PERCENT)
+            pid = session.tool("find", "TMainForm", "20000")["pid"][0]
+            # The committed memory of the program as Windows records it, during the hold.
+            memory = session.tool("regions", pid, str(64 * winenv.MIB), "20000")
+            self.assertEqual(run.wait(timeout=60), 0)
+        # Exactly the block for the total memory the system reports (not the available), and
+        # nothing else that large.
+        block = winenv.block_size(int(PERCENT), total=int(memory["total_phys"][0]))
+        self.assertEqual(memory.get("found"), ["1"], memory)
+        size, protect, kind = (int(v) for v in memory["region"][0].split("|"))
+        self.assertEqual(size, block)
+        # Read-write and uncached (Wine keeps the protection although it maps ordinary memory).
+        self.assertEqual(protect, 0x04 | 0x200)
+        self.assertEqual(kind, 0x20000)  # MEM_PRIVATE
+
     def test_no_window_of_the_program_is_ever_visible(self):
         with WineSession() as session:
             watch = session.tool_async("watch", "30000", "Trimbolt64.exe")

@@ -4,6 +4,11 @@ A test opens a WineSession: its own Xvfb display, the shared private Wine prefix
 (prepared once by prepare_prefix.py), and optionally its own PulseAudio server with a null sink.
 Closing the session stops exactly what it started: its Xvfb and PulseAudio by process id, and
 the prefix's wineserver by `wineserver -k` for that prefix. Only local sockets are used.
+
+Every Windows process a session starts runs with its writable memory mappings above 3% of the
+machine refused (commitlimit.py): a run that misread its percentage would otherwise claim half
+the machine, the default, where a test may take 2% at most. Such a fault shows as a run that
+claims nothing instead.
 """
 
 import fcntl
@@ -17,6 +22,8 @@ import subprocess
 import tempfile
 import threading
 import time
+
+import commitlimit
 
 EXE = os.environ.get("TRIMBOLT_EXE", "")
 TOOL = os.environ.get("TRIMBOLT_TOOL", "")
@@ -41,12 +48,21 @@ def base_env():
     return env
 
 
-def block_size(percent):
-    """The block the program commits at `percent` on this machine, as Wine reports the memory."""
+def total_memory():
+    """The machine's memory in bytes, as Wine reports it to Windows programs."""
     with open("/proc/meminfo") as meminfo:
-        total_kib = int(re.search(r"MemTotal:\s+(\d+) kB", meminfo.read()).group(1))
-    total_mib = int(total_kib * 1024 / MIB)
+        return int(re.search(r"MemTotal:\s+(\d+) kB", meminfo.read()).group(1)) * 1024
+
+
+def block_size(percent, total=None):
+    """The block the program commits at `percent` of `total` bytes (this machine's memory when
+    not given): whole mebibytes, each step truncated in double precision."""
+    total_mib = int((total if total is not None else total_memory()) / MIB)
     return int(total_mib * (percent / 100.0)) * MIB
+
+
+# The largest writable mapping a process started by a session may make.
+COMMIT_LIMIT = total_memory() * 3 // 100
 
 
 def start_xvfb():
@@ -203,22 +219,26 @@ class WineSession:
         self.lock.close()
         return False
 
-    def start(self, *args):
-        """Starts Trimbolt64.exe with the given arguments; returns the `wine` process."""
-        process = subprocess.Popen(["wine", EXE, *args], env=self.env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def wine(self, *args, commit_limit=COMMIT_LIMIT, env=None, stdout=subprocess.DEVNULL):
+        """Starts `wine` with the given arguments, under the session's commit limit (or a lower
+        one); returns the process. `env` adds to the session's environment."""
+        process = subprocess.Popen(
+            commitlimit.command(min(commit_limit, COMMIT_LIMIT), ["wine", *args]),
+            env={**self.env, **(env or {})}, stdout=stdout, stderr=subprocess.DEVNULL)
         self.started.append(process)
         return process
+
+    def start(self, *args, exe=EXE, **options):
+        """Starts Trimbolt64.exe (or the given build of it) with the given arguments; returns the
+        `wine` process. The options are those of wine()."""
+        return self.wine(exe, *args, **options)
 
     def tool(self, *args, timeout=60):
         """Runs the Windows-side test tool and returns its facts: key -> list of values."""
         return parse(self.tool_async(*args), timeout)
 
     def tool_async(self, *args):
-        process = subprocess.Popen(["wine", TOOL, *args], env=self.env,
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.started.append(process)
-        return process
+        return self.wine(TOOL, *args, stdout=subprocess.PIPE)
 
     def linux_pids(self):
         """The Linux processes of this prefix that run Trimbolt64.exe."""
@@ -368,20 +388,27 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def spawn_sampled(session, command_line, timeout_ms=60000):
-    """Starts the exe through the test tool with exactly `command_line` (program path first),
-    sampling its memory. Returns (exit code text, [(seconds, bytes)])."""
+def spawn_sampled(session, command_line, timeout_ms=60000, program=None):
+    """Starts `program` (the exe when not given, or a Windows path such as cmd.exe's) through the
+    test tool with exactly `command_line` (program path first), sampling the memory of the
+    Trimbolt64.exe it runs. Returns (exit code text, [(seconds, bytes)])."""
     with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".txt", delete=False) as f:
         f.write(command_line)
     try:
-        tool = session.tool_async("spawn", windows_path(EXE), windows_path(f.name),
+        tool = session.tool_async("spawn", program or windows_path(EXE), windows_path(f.name),
                                   str(timeout_ms))
-        sampler = RssSampler(wait_for_linux_pid(session))
-        sampler.start()
-        facts = parse(tool)
-        sampler.join(timeout=10)
+        return sampled_tool_run(session, tool)
     finally:
         os.unlink(f.name)
+
+
+def sampled_tool_run(session, tool):
+    """Samples the memory of the Trimbolt64.exe that a running test tool starts, until the tool
+    ends. Returns (the exit code the tool reports, [(seconds, bytes)])."""
+    sampler = RssSampler(wait_for_linux_pid(session))
+    sampler.start()
+    facts = parse(tool)
+    sampler.join(timeout=10)
     return facts.get("exit", ["none"])[0], sampler.samples
 
 

@@ -215,12 +215,71 @@ TEST_F(RunTest, ASessionEndQueryDuringTheCloseCueIsAnsweredYesWithoutASecondCue)
             TimeOf("WM_QUERYENDSESSION"));  // the close cue, not the start cue
 }
 
-TEST_F(RunTest, ACloseFromOutsideWhileWaitingEndsTheRunWithoutATrim) {
-  TheDouble().pending = {Message::kClose};
+// Closes from outside: a WM_CLOSE to the main window or to the application window (taskkill
+// without /f posts one to each), whenever it comes, is the main window's close: the close query
+// with its cue, once, and the end of the loop.
+struct OutsideClose {
+  const char* name;
+  std::vector<Message> whileWaiting;    // posted before the tick
+  std::vector<Message> duringHold;      // posted while the trim pass holds the block
+  std::vector<Message> duringStartCue;  // sent while the start cue plays, before the loop
+  bool trims;
+};
+
+std::ostream& operator<<(std::ostream& out, const OutsideClose& c) {
+  return out << c.name;
+}
+
+class OutsideCloseTest : public RunTest, public ::testing::WithParamInterface<OutsideClose> {};
+
+TEST_P(OutsideCloseTest, GoesThroughTheMainWindowsCloseOnce) {
+  TheDouble().pending = GetParam().whileWaiting;
+  TheDouble().postedDuringSleep = GetParam().duringHold;
+  TheDouble().sentDuringCue = GetParam().duringStartCue;
   EXPECT_EQ(RunTrimbolt64(), 0);
-  EXPECT_EQ(Count("VirtualAlloc"), 0u);
-  EXPECT_EQ(Count(kCue), 2u);
+  EXPECT_EQ(Count("VirtualAlloc"), GetParam().trims ? 1u : 0u);
+  EXPECT_EQ(Count(kCue), 2u);  // the start cue and one close cue
+  EXPECT_EQ(Count("PostQuitMessage"), 1u);
   EXPECT_EQ(Count("WM_QUIT"), 1u);
+  // Without a trim the close cue follows the start cue at once; with one, the designed run.
+  EXPECT_EQ(TimeOf("WM_QUIT"), GetParam().trims ? 2781u : 781u + 781u);
+  EXPECT_EQ(Count("DestroyWindow"), 3u);  // the windows go only when the program ends
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutsideCloseTest,
+    ::testing::Values(
+        OutsideClose{"MainWindowWhileWaiting", {Message::kClose}, {}, {}, false},
+        OutsideClose{"ApplicationWindowWhileWaiting", {Message::kCloseApplication}, {}, {}, false},
+        OutsideClose{"BothWindowsWhileWaiting",
+                     {Message::kCloseApplication, Message::kClose},
+                     {},
+                     {},
+                     false},
+        OutsideClose{"BothWindowsDuringTheHold",
+                     {},
+                     {Message::kCloseApplication, Message::kClose},
+                     {},
+                     true},
+        OutsideClose{
+            "ApplicationWindowDuringTheStartCue", {}, {}, {Message::kCloseApplication}, false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(RunTest, ClosesPostedDuringTheHoldComeAfterTheTrimPassAndItsCloseAndChangeNothing) {
+  TheDouble().postedDuringSleep = {Message::kCloseApplication, Message::kClose};
+  EXPECT_EQ(RunTrimbolt64(), 0);
+  EXPECT_THAT(CallsAround("VirtualFree", 6),
+              ElementsAre("VirtualFree(block,33554432,0x4000)", kCue, "PostQuitMessage(0)",
+                          "WM_CLOSE(app)", "WM_CLOSE(form)", "WM_QUIT"));
+}
+
+TEST_F(RunTest, NoApplicationWindowIsAStartUpFailureBeforeTheGuard) {
+  TheDouble().applicationWindowFails = true;
+  EXPECT_EQ(RunTrimbolt64(), 1);
+  EXPECT_THAT(
+      Calls(),
+      ElementsAre("CreateApplicationWindow()",
+                  "MessageBoxW(null,アプリケーションウィンドウを作成できません,Trimbolt2,0x10)"));
 }
 
 TEST_F(RunTest, AMissingWindowDescriptionIsAStartUpFailureBeforeAnyTimerOrSound) {

@@ -11,7 +11,16 @@
 //   wintool query-end-session <class> <ms>  sends WM_QUERYENDSESSION, prints the answer
 //   wintool spawn <exe> <file> <ms>   starts <exe> with the exact command line in <file> (UTF-8),
 //                                     waits up to <ms> and prints its exit code
+//   wintool shell <exe> <params> <ms> starts <exe> as Explorer and shortcuts do (ShellExecuteEx),
+//                                     waits up to <ms> and prints its exit code
+//   wintool close <class> <ms>        posts WM_CLOSE to the first window of <class>, as taskkill
+//                                     without /f does
+//   wintool regions <pid> <bytes> <ms>  waits up to <ms> for committed memory of at least <bytes>
+//                                     in process <pid> and describes each such region, as the
+//                                     system records it (VirtualQueryEx); also the total memory
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -201,14 +210,18 @@ HWND WaitFor(DWORD timeoutMs, bool (*match)(HWND, const std::wstring&), const st
   return nullptr;
 }
 
-int Find(const std::wstring& className, DWORD timeoutMs) {
+// Waits for a window of `className` and prints whether one came; null if none did.
+HWND FindClass(const std::wstring& className, DWORD timeoutMs) {
   HWND window = WaitFor(
       timeoutMs, [](HWND w, const std::wstring& name) { return ClassOf(w) == name; }, className);
-  if (window == nullptr) {
-    Print("found", 0);
+  Print("found", window != nullptr ? 1 : 0);
+  return window;
+}
+
+int Find(const std::wstring& className, DWORD timeoutMs) {
+  HWND window = FindClass(className, timeoutMs);
+  if (window == nullptr)
     return 1;
-  }
-  Print("found", 1);
   Describe(window);
   return 0;
 }
@@ -393,6 +406,66 @@ int Spawn(const std::wstring& exe, const std::wstring& commandLineFile, DWORD ti
   return 0;
 }
 
+int Shell(const std::wstring& exe, const std::wstring& parameters, DWORD timeoutMs) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = exe.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
+    Print("error", static_cast<long long>(GetLastError()));
+    return 1;
+  }
+  Print("pid", static_cast<long long>(GetProcessId(info.hProcess)));
+  const DWORD waited = WaitForSingleObject(info.hProcess, timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  Print("exit", waited == WAIT_OBJECT_0 ? std::to_string(code) : std::string("timeout"));
+  CloseHandle(info.hProcess);
+  return 0;
+}
+
+int Close(const std::wstring& className, DWORD timeoutMs) {
+  HWND window = FindClass(className, timeoutMs);
+  if (window == nullptr)
+    return 1;
+  Print("posted", PostMessageW(window, WM_CLOSE, 0, 0) ? 1 : 0);
+  return 0;
+}
+
+int Regions(DWORD pid, unsigned long long minimum, DWORD timeoutMs) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof(status);
+  GlobalMemoryStatusEx(&status);
+  Print("total_phys", static_cast<long long>(status.ullTotalPhys));
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    Print("error", static_cast<long long>(GetLastError()));
+    return 1;
+  }
+  int found = 0;
+  const ULONGLONG start = GetTickCount64();
+  do {
+    const char* address = nullptr;
+    MEMORY_BASIC_INFORMATION region{};
+    while (VirtualQueryEx(process, address, &region, sizeof(region)) == sizeof(region)) {
+      if (region.State == MEM_COMMIT && region.RegionSize >= minimum) {
+        ++found;
+        Print("region", std::to_string(region.RegionSize) + "|" + std::to_string(region.Protect) +
+                            "|" + std::to_string(region.Type));
+      }
+      address = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    }
+    if (found == 0)
+      Sleep(5);
+  } while (found == 0 && GetTickCount64() - start < timeoutMs);
+  CloseHandle(process);
+  Print("found", found);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -412,6 +485,13 @@ int wmain(int argc, wchar_t** argv) {
     return QueryEndSession(argv[2], number(3));
   if (command == L"spawn" && argc >= 5)
     return Spawn(argv[2], argv[3], number(4));
-  std::fputs("usage: wintool watch|find|box|query-end-session|spawn ...\n", stderr);
+  if (command == L"shell" && argc >= 5)
+    return Shell(argv[2], argv[3], number(4));
+  if (command == L"close" && argc >= 4)
+    return Close(argv[2], number(3));
+  if (command == L"regions" && argc >= 5)
+    return Regions(number(2), std::wcstoull(argv[3], nullptr, 10), number(4));
+  std::fputs("usage: wintool watch|find|box|query-end-session|spawn|shell|close|regions ...\n",
+             stderr);
   return 2;
 }
