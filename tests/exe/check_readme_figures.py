@@ -37,20 +37,16 @@ def main(objdump, exe, readme):
     print(f"build: {expected_size[0]} KiB ({expected_size[1]} bytes), imports {expected_imports}")
 
     failed = False
-    found = SIZE.search(text)
-    if found is None:
-        print("README.md: no sentence \"The release `Trimbolt64.exe` is N KiB (N bytes)\"")
-        failed = True
-    elif found.groups() != expected_size:
-        print(f"README.md says {found.group(1)} KiB ({found.group(2)} bytes)")
-        failed = True
-    found = IMPORTS.search(text)
-    if found is None:
-        print("README.md: no list \"imports only a, b and c\"")
-        failed = True
-    elif found.group(1) != expected_imports:
-        print(f"README.md says it imports only {found.group(1)}")
-        failed = True
+    for pattern, expected, shape in (
+            (SIZE, expected_size, "The release `Trimbolt64.exe` is N KiB (N bytes)"),
+            (IMPORTS, (expected_imports,), "imports only a, b and c")):
+        found = pattern.search(text)
+        if found is None:
+            print(f"README.md has no \"{shape}\"")
+            failed = True
+        elif found.groups() != expected:
+            print(f"README.md says: {found.group(0)}")
+            failed = True
     if failed:
         print(f"it should read: The release `Trimbolt64.exe` is {expected_size[0]} KiB "
               f"({expected_size[1]} bytes), ... and imports only {expected_imports}")
