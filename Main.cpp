@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -122,13 +123,19 @@ platform::FormAppearance TMainForm::ApplyDescription() {
   RequireHandler(description.onCreate, u"FormCreate");
   RequireHandler(description.onCloseQuery, u"FormCloseQuery");
 
-  const ComponentDescription* timer = nullptr;
-  for (const ComponentDescription& component : description.components) {
-    if (component.name == u"Timer" && component.className == u"TTimer")
-      timer = &component;
-  }
-  if (timer == nullptr || description.components.size() != 1) {
+  // The form owns one component, its Timer; anything else in the description would be left
+  // unmade, so it is refused by name rather than ignored.
+  const auto isTimer = [](const ComponentDescription& component) {
+    return component.name == u"Timer" && component.className == u"TTimer";
+  };
+  const auto timer = std::ranges::find_if(description.components, isTimer);
+  if (timer == description.components.end())
     throw AppError(u"ウィンドウの記述にタイマー「Timer」がありません");
+  for (const ComponentDescription& component : description.components) {
+    if (&component != &*timer) {
+      throw AppError(u"ウィンドウの記述に余分なコンポーネント「" + component.name +
+                     u"」があります");
+    }
   }
   RequireHandler(timer->onTimer, u"TimerTimer");
 

@@ -204,8 +204,10 @@ FormDescription ReadForm(const Block& form) {
   look.top = form.Number("top");
   look.clientWidth = form.Number("client-width");
   look.clientHeight = form.Number("client-height");
-  if (look.clientWidth < 0 || look.clientHeight < 0)
+  if (look.clientWidth < 0)
     Fail(form.LineOf("client-width"), "negative size");
+  if (look.clientHeight < 0)
+    Fail(form.LineOf("client-height"), "negative size");
   using platform::FormBorder;
   look.border = static_cast<FormBorder>(
       form.Choice("border", {{"none", static_cast<int>(FormBorder::kNone)},

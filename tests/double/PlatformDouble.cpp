@@ -85,6 +85,7 @@ struct State {
   bool quitPosted = false;
   void* block = nullptr;
   std::uint64_t blockSize = 0;
+  bool blockCommitted = false;  // between VirtualAlloc and VirtualFree
   int aliasFd = -1;
 };
 
@@ -238,6 +239,17 @@ Double& TheDouble() {
   return S().config;
 }
 
+bool DeliverTick(const std::string& windowName, std::uintptr_t timerId) {
+  for (auto& [id, window] : S().windows) {
+    if (window.name == windowName && window.events != nullptr) {
+      S().config.calls.push_back({"WM_TIMER(" + window.name + ")", S().config.nowMs});
+      window.events->OnTimer(timerId);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace platform::testing
 
 namespace platform {
@@ -283,7 +295,9 @@ void* VirtualAlloc(void* address, std::uint64_t size, std::uint32_t allocationTy
                                       "," + testing::Hex(protect));
   if (S().config.commitFails)
     return nullptr;
-  return testing::MapBlock(size);
+  void* block = testing::MapBlock(size);
+  S().blockCommitted = true;
+  return block;
 }
 
 // cppcheck-suppress constParameter
@@ -291,13 +305,17 @@ void VirtualFree(void* address, std::uint64_t size, std::uint32_t freeType) {
   const bool isBlock = address != nullptr && address == S().block;
   testing::Record("VirtualFree", std::string(isBlock ? "block" : "unknown") + "," +
                                      std::to_string(size) + "," + testing::Hex(freeType));
-  if (isBlock)
+  if (isBlock) {
     S().config.freedBlockWasZero = testing::BlockIsZero();
+    S().blockCommitted = false;
+  }
 }
 
 void Sleep(std::uint32_t milliseconds) {
   testing::Record("Sleep", std::to_string(milliseconds));
   testing::Double& d = S().config;
+  if (S().blockCommitted)
+    d.heldBlockWasZero = testing::BlockIsZero();
   d.nowMs += milliseconds;
   d.pending.insert(d.pending.end(), d.postedDuringSleep.begin(), d.postedDuringSleep.end());
   d.postedDuringSleep.clear();
@@ -357,6 +375,8 @@ Window CreateFormWindow(const FormAppearance& appearance, Window owner, WindowEv
           testing::Utf8(appearance.font.name) + "/" + std::to_string(appearance.font.charset) +
           "/" + std::to_string(appearance.font.height) + "/" + style +
           ",icon=" + testing::Utf8(appearance.iconName) + ",owner=" + testing::WindowName(owner));
+  if (S().config.formWindowFails)
+    return nullptr;
   return testing::NewWindow("form", events);
 }
 

@@ -28,6 +28,7 @@ struct Double {
   bool timerFails = false;              // SetTimer gets no timer
   bool commitFails = false;             // VirtualAlloc returns null
   bool applicationWindowFails = false;  // CreateApplicationWindow returns null
+  bool formWindowFails = false;         // CreateFormWindow returns null
   std::uint64_t totalPhys = 64ull << 20;
   std::u16string commandLine = u"\"C:\\Tools\\Trimbolt64.exe\"";
   std::uint64_t clipMs = 781;    // 8,610 bytes at 11,025 bytes per second
@@ -44,8 +45,10 @@ struct Double {
   // What happened.
   std::uint64_t nowMs = 0;
   std::vector<Call> calls;
-  // Whether every byte of the last block was zero when it was decommitted.
+  // Whether every byte of the last block was zero when it was decommitted, and when the hold
+  // (Sleep) started while it was committed.
   std::optional<bool> freedBlockWasZero;
+  std::optional<bool> heldBlockWasZero;
 
   void Reset();
   // The call texts alone, in order.
@@ -55,6 +58,11 @@ struct Double {
 };
 
 Double& TheDouble();
+
+// Delivers a timer tick to the window of that name (the timer component's is "timer") at once,
+// as a WM_TIMER that was already in the queue would come, whether or not its timer is armed.
+// Returns false when there is no such window.
+bool DeliverTick(const std::string& windowName, std::uintptr_t timerId);
 
 // The text of a file of the source tree, such as resources/MainForm.window.
 std::string SourceFile(const std::string& relativePath);

@@ -53,6 +53,12 @@ const PercentCase kPercentCases[] = {
     {"Int32Min", u"Trimbolt64.exe -2147483648", 1},
     {"Int32MinMinusOne", u"Trimbolt64.exe -2147483649", 50},
     {"TenDigitsWrapPositive", u"Trimbolt64.exe 4294967326", 50},
+    // Digits that carried past 32 bits would wrap to exactly 0, or to a value of the written
+    // sign, which the sign check alone cannot tell from a real one: only the early stop can.
+    {"TenDigitsWrapToZero", u"Trimbolt64.exe 4294967296", 50},
+    {"NegativeTenDigitsWrapToZero", u"Trimbolt64.exe -4294967296", 50},
+    {"NegativeTenDigitsWrapToNegative", u"Trimbolt64.exe -4294967306", 50},
+    {"ElevenDigitsWrapToZero", u"Trimbolt64.exe 42949672960", 50},
     {"ElevenDigits", u"Trimbolt64.exe 21474836470", 50},
     {"ManyLeadingZeros", u"Trimbolt64.exe 000000000000000000042", 42},
     // Hexadecimal.

@@ -106,6 +106,8 @@ TEST_F(RunTest, AGuardedRunTrimsOnceClosesAndExitsInOrder) {
            "VirtualAlloc(null," + size + ",0x1000,0x204)", "Sleep(1000)",
            "VirtualFree(block," + size + ",0x4000)", kCue, "PostQuitMessage(0)", "WM_QUIT",
            "DestroyWindow(form)", "DestroyWindow(timer)", "DestroyWindow(app)"})));
+  // The whole block is written before the hold starts, not only by the time it is released.
+  EXPECT_EQ(TheDouble().heldBlockWasZero, true);
   EXPECT_EQ(TheDouble().freedBlockWasZero, true);
   // The guard is held to the end of the process, not closed.
   EXPECT_EQ(Count("CloseHandle"), 0u);
@@ -145,6 +147,7 @@ TEST_F(RunTest, HalfOfSixteenGibibytesCommitsAndFillsEightGibibytes) {
   EXPECT_EQ(RunTrimbolt64(), 0);
   EXPECT_EQ(Count("VirtualAlloc(null,8589934592,0x1000,0x204)"), 1u);
   EXPECT_EQ(Count("VirtualFree(block,8589934592,0x4000)"), 1u);
+  EXPECT_EQ(TheDouble().heldBlockWasZero, true);
   EXPECT_EQ(TheDouble().freedBlockWasZero, true);
 }
 
@@ -157,6 +160,18 @@ TEST_F(RunTest, NoTimerIsAStartUpFailureWithAnErrorBoxAndExitCodeOne) {
                           "SetTimer(timer,1,1000)", "DestroyWindow(timer)",
                           "MessageBoxW(app,タイマーを取得できません,Trimbolt2,0x10)",
                           "DestroyWindow(app)"));
+}
+
+TEST_F(RunTest, AMainWindowThatCannotBeCreatedIsAStartUpFailureWithExitCodeOne) {
+  TheDouble().formWindowFails = true;
+  EXPECT_EQ(RunTrimbolt64(), 1);
+  // The start cue has played by then: the window's handle is made after the creation handler.
+  EXPECT_THAT(CallsAround(kCue, 6),
+              ElementsAre(kCue, kMainWindow, "KillTimer(timer,1)", "DestroyWindow(timer)",
+                          "MessageBoxW(app,メインウィンドウを作成できません,Trimbolt2,0x10)",
+                          "DestroyWindow(app)"));
+  EXPECT_EQ(Count("WM_TIMER"), 0u);
+  EXPECT_EQ(Count("VirtualAlloc"), 0u);
 }
 
 TEST_F(RunTest, AFailedCommitWritesNothingButStillHoldsClosesAndExitsZero) {
@@ -306,6 +321,16 @@ TEST_F(RunTest, ABrokenWindowDescriptionIsAStartUpFailureNamingTheFault) {
        "MessageBoxW(app,ウィンドウの記述のクラス「TOtherForm」が違います"},
       {"component Timer TTimer", "component Clock TTimer",
        "MessageBoxW(app,ウィンドウの記述にタイマー「Timer」がありません"},
+      {"on-close-query FormCloseQuery", "on-close-query FormClose",
+       "MessageBoxW(app,ウィンドウの記述にあるハンドラ「FormClose」がありません"},
+      {"  end\nend\n",
+       "  end\n  component Clock TTimer\n    left 0\n    top 0\n"
+       "    on-timer TimerTimer\n  end\nend\n",
+       "MessageBoxW(app,ウィンドウの記述に余分なコンポーネント「Clock」があります"},
+      {"  end\nend\n",
+       "  end\n  component Timer TTimer\n    left 0\n    top 0\n"
+       "    on-timer TimerTimer\n  end\nend\n",
+       "MessageBoxW(app,ウィンドウの記述に余分なコンポーネント「Timer」があります"},
   };
   for (const Case& c : cases) {
     TheDouble().Reset();
@@ -323,6 +348,21 @@ TEST_F(RunTest, TheTimerTakesItsIntervalFromTheDescriptionWhenItGivesOne) {
   EXPECT_EQ(RunTrimbolt64(), 0);
   EXPECT_EQ(Count("SetTimer(timer,1,1500)"), 1u);
   EXPECT_EQ(TimeOf("WM_TIMER"), 1500u);
+}
+
+TEST_F(RunTest, TheTimerIsArmedOnlyWhenTheDescriptionLeavesItEnabled) {
+  for (const bool enabled : {false, true}) {
+    TheDouble().Reset();
+    std::string& text = TheDouble().resources[u"TMAINFORM"];
+    text.replace(text.find("    on-timer"), 4,
+                 std::string("    enabled ") + (enabled ? "true" : "false") + "\n    ");
+    EXPECT_EQ(RunTrimbolt64(), 0);
+    // Disabled, nothing ever ticks: the loop waits with nothing to come, and no pass runs.
+    EXPECT_EQ(Count("SetTimer(timer,1,1000)"), enabled ? 1u : 0u) << enabled;
+    EXPECT_EQ(Count("WM_TIMER"), enabled ? 1u : 0u) << enabled;
+    EXPECT_EQ(Count("VirtualAlloc"), enabled ? 1u : 0u) << enabled;
+    EXPECT_EQ(Count("idle"), enabled ? 0u : 1u) << enabled;
+  }
 }
 
 TEST_F(RunTest, NoWindowIsEverShown) {
