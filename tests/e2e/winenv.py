@@ -306,14 +306,17 @@ def x_window_icon(session, title):
     return None
 
 
-def run_sampled(session, percent, pulse=None, launcher=(), since=None):
+def run_sampled(session, percent, pulse=None, launcher=(), on_start=None):
     """Runs one copy (behind `launcher`, given one), sampling its resident memory (and recording
     the sound server's output, given one). Returns (exit code, seconds from start to exit,
-    [(seconds, bytes)], audio) with all times on one clock: seconds since the copy was started,
-    or since `since` (a time.monotonic() value taken before the call), given one."""
+    [(seconds, bytes)], audio) with all times on one clock: seconds since the copy was started.
+    `on_start`, given one, is told that moment (a time.monotonic() value), so that samples
+    taken elsewhere can be put on the same clock."""
     if pulse is not None:
         pulse.start_recording()
-    started = time.monotonic() if since is None else since
+    started = time.monotonic()
+    if on_start is not None:
+        on_start(started)
     run = session.start(percent, launcher=launcher)
     sampler = RssSampler(wait_for_linux_pid(session))
     sampler_started = time.monotonic() - started
