@@ -56,4 +56,13 @@ double TimeFill(FillFunction fill, std::uint64_t size, Memory memory) {
   return std::chrono::duration<double>(stop - start).count();
 }
 
+double TimePopulate(std::uint64_t size) {
+  const auto start = std::chrono::steady_clock::now();
+  const FreshMapping mapping(size, Pages::kPopulated);
+  const auto stop = std::chrono::steady_clock::now();
+  CheckResident(mapping);
+  CheckZeroed(mapping);
+  return std::chrono::duration<double>(stop - start).count();
+}
+
 }  // namespace bench

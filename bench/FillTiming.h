@@ -14,4 +14,9 @@ enum class Memory { kFirstTouch, kTouched };
 // written once beforehand, outside the timing. Throws if the fill left a nonzero word behind.
 double TimeFill(FillFunction fill, std::uint64_t size, Memory memory);
 
+// Times the kernel's own prefault of a fresh mapping of `size` bytes, in seconds: from the mmap
+// call with MAP_POPULATE to its return. No first-touch fill can beat it: it is the page faults'
+// work without the faults. Throws if a page was left out or is not zero.
+double TimePopulate(std::uint64_t size);
+
 }  // namespace bench

@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing Trimbolt needs on Debian, and only what is missing.
 # Safe to run again: with everything present it changes nothing and asks no package server.
+#
+#   scripts/install-deps.sh [bench]
+#
+# With `bench`, also what the benchmarks need besides (matplotlib, for bench/effect.py's
+# picture); the tests and CI do not need it.
 set -euo pipefail
 
 packages=(
@@ -10,6 +15,16 @@ packages=(
   python3 x11-utils
   clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
+
+for group in "$@"; do
+  case "$group" in
+    bench) packages+=(python3-matplotlib) ;;
+    *)
+      echo "usage: $0 [bench]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -219,11 +219,13 @@ class WineSession:
         self.lock.close()
         return False
 
-    def wine(self, *args, commit_limit=COMMIT_LIMIT, env=None, stdout=subprocess.DEVNULL):
+    def wine(self, *args, commit_limit=COMMIT_LIMIT, env=None, stdout=subprocess.DEVNULL,
+             launcher=()):
         """Starts `wine` with the given arguments, under the session's commit limit (or a lower
-        one); returns the process. `env` adds to the session's environment."""
+        one); returns the process. `env` adds to the session's environment; a launcher (words put
+        before the command, as MemoryGroup.launcher gives) runs it inside something."""
         process = subprocess.Popen(
-            commitlimit.command(min(commit_limit, COMMIT_LIMIT), ["wine", *args]),
+            [*launcher, *commitlimit.command(min(commit_limit, COMMIT_LIMIT), ["wine", *args])],
             env={**self.env, **(env or {})}, stdout=stdout, stderr=subprocess.DEVNULL)
         self.started.append(process)
         return process
@@ -325,14 +327,18 @@ def x_window_icon(session, title):
     return None
 
 
-def run_sampled(session, percent, pulse=None):
-    """Runs one copy, sampling its resident memory (and recording the sound server's output,
-    given one). Returns (exit code, seconds from start to exit, [(seconds, bytes)], audio) with
-    all times on one clock: seconds since the copy was started."""
+def run_sampled(session, percent, pulse=None, launcher=(), on_start=None):
+    """Runs one copy (behind `launcher`, given one), sampling its resident memory (and recording
+    the sound server's output, given one). Returns (exit code, seconds from start to exit,
+    [(seconds, bytes)], audio) with all times on one clock: seconds since the copy was started.
+    `on_start`, given one, is told that moment (a time.monotonic() value), so that samples
+    taken elsewhere can be put on the same clock."""
     if pulse is not None:
         pulse.start_recording()
     started = time.monotonic()
-    run = session.start(percent)
+    if on_start is not None:
+        on_start(started)
+    run = session.start(percent, launcher=launcher)
     sampler = RssSampler(wait_for_linux_pid(session))
     sampler_started = time.monotonic() - started
     sampler.start()
@@ -358,6 +364,40 @@ def memory_steps(samples, block):
     rise = next((t for t, rss in samples if rss >= base + 0.5 * block), None)
     fall = next((t for t, rss in samples[peak:] if rss <= samples[peak][1] - 0.5 * block), None)
     return rise, fall
+
+
+def heard(audio):
+    """The stretches of sound in the recording that run_sampled returns, on its clock."""
+    raw, offset = audio
+    return [(start + offset, end + offset) for start, end in bursts(raw)]
+
+
+def order_faults(elapsed, samples, audio, block, latency=0.25):
+    """What is out of order in a run recorded by run_sampled: each cue must last about a clip,
+    the start cue must end before the commit (give or take `latency`, what Wine and the sound
+    server may add to a cue), the close cue must follow the release and end by the exit, the
+    hold must last about a second and the run at least its designed waits. [] when none is."""
+    rise, fall = memory_steps(samples, block)
+    if rise is None or fall is None:
+        return [f"resident memory never rose by the block and fell back (rise {rise}, fall {fall})"]
+    cues = heard(audio)
+    if len(cues) != 2:
+        return [f"bursts of sound at {cues}, not two"]
+    (first_start, first_end), (second_start, second_end) = cues
+    steps = f"cues {cues}, commit at {rise:.3f}, release at {fall:.3f}, exit at {elapsed:.3f}"
+    checks = [
+        (all(abs(end - start - CLIP_SECONDS) <= 0.15 for start, end in cues),
+         "a cue is not a clip long"),
+        (first_start < rise and first_end < rise + latency, "the start cue is not before the commit"),
+        # The close cue follows the release at once; the margin covers the sampling of both clocks.
+        (second_start > fall - 0.05, "the close cue is not after the release"),
+        (second_end < elapsed + latency, "the close cue ran past the exit"),
+        (fall - rise > 0.9, "the hold is shorter than a second"),
+        # The tick a second after arming (the start cue lies within it), the hold, the close cue;
+        # Wine's start-up and the fill come on top.
+        (1.0 + 1.0 + CLIP_SECONDS <= elapsed < 20, "the run's length is off its designed waits"),
+    ]
+    return [f"{fault}: {steps}" for ok, fault in checks if not ok]
 
 
 def bursts(raw, rate=8000, window=0.01, gap=0.08):
