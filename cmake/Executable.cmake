@@ -36,6 +36,13 @@ if(MINGW)
   target_link_options(Trimbolt64 PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
 
+if(MSVC)
+  # The resource script embeds the manifest as resource 1 of type 24; the linker must not make
+  # and embed one of its own besides. (The C runtime is linked statically, as with mingw-w64's
+  # -static: CMAKE_MSVC_RUNTIME_LIBRARY in the top-level CMakeLists.txt.)
+  target_link_options(Trimbolt64 PRIVATE /MANIFEST:NO)
+endif()
+
 # Reproducible: no time stamp in the PE header (above), and no build or source paths in the
 # code, so that two clean builds anywhere give the same bytes.
 foreach(target trimbolt_core trimbolt_forms trimbolt_program trimbolt_platform Trimbolt64)

@@ -32,8 +32,9 @@ def base_env():
             "WINEPREFIX": PREFIX,
             "WINEARCH": "win64",
             "WINEDEBUG": "-all",
-            # No installer prompts for Mono or Gecko.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No installer prompts for Mono or Gecko, and no menu entries or file associations
+            # written into the user's own desktop folders for what is installed in the prefix.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         }
     )
     # No sound server unless the session starts one.
@@ -147,8 +148,11 @@ class PulseAudio:
 
 
 class WineSession:
-    def __init__(self, sound=False):
+    def __init__(self, sound=False, exe=None):
+        """`exe` is the program that start() runs: the built exe unless given (a path as Wine
+        takes it, a Windows path such as an installed copy's, say)."""
         self.sound = sound
+        self.exe = exe or EXE
 
     def __enter__(self):
         if not PREFIX or not os.path.isdir(PREFIX):
@@ -205,7 +209,7 @@ class WineSession:
 
     def start(self, *args):
         """Starts Trimbolt64.exe with the given arguments; returns the `wine` process."""
-        process = subprocess.Popen(["wine", EXE, *args], env=self.env,
+        process = subprocess.Popen(["wine", self.exe, *args], env=self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.started.append(process)
         return process
