@@ -45,13 +45,14 @@ def build(source, build_dir, *targets):
 
 
 def msi_files(msi, directory):
-    """The files the MSI installs, by name, as msiextract unpacks them."""
+    """The files the MSI installs, by name, as msiextract unpacks them (into the folder they
+    install to; msiextract leaves out Program Files)."""
     subprocess.run(["msiextract", "-C", directory, msi], check=True, stdout=subprocess.DEVNULL)
-    installed = os.path.join(directory, "Program Files", "Trimbolt")
     files = {}
-    for name in os.listdir(installed):
-        with open(os.path.join(installed, name), "rb") as f:
-            files[name] = f.read()
+    for root, _, names in os.walk(directory):
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                files[os.path.relpath(os.path.join(root, name), directory)] = f.read()
     return files
 
 
@@ -85,7 +86,7 @@ def main(source):
             return 1
         installed = msi_files(msi, os.path.join(scratch, "extracted"))
         print("msi:", os.path.basename(msi), sorted(installed))
-        if installed != zipped:
+        if installed != {"Trimbolt/" + name: data for name, data in zipped.items()}:
             print("the MSI does not install what the zip holds")
             return 1
     return 0

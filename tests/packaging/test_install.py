@@ -5,6 +5,7 @@ downgrading, uninstalling, and registering and removing the task. Every test sta
 with nothing of Trimbolt installed or registered. The one run is at 2%."""
 
 import glob
+import hashlib
 import os
 import re
 import subprocess
@@ -40,12 +41,14 @@ RELEASED = {"Trimbolt64.exe": winenv.EXE, "README.md": os.path.join(SOURCE, "REA
             "LICENSE": os.path.join(SOURCE, "LICENSE"), "Trimbolt64-hourly.xml": TASK_XML}
 
 
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
 def released_files():
-    files = {}
-    for name, path in RELEASED.items():
-        with open(path, "rb") as f:
-            files[name] = f.read()
-    return files
+    """{name: SHA-256} of what the package carries."""
+    return {name: digest(path) for name, path in RELEASED.items()}
 
 
 def in_prefix(windows_path):
@@ -97,14 +100,11 @@ def installed_products(session):
 
 
 def installed_files():
+    """{name: SHA-256} of what is in the install folder, or None without one."""
     folder = in_prefix(INSTALL_DIR)
     if not os.path.isdir(folder):
         return None
-    files = {}
-    for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as f:
-            files[name] = f.read()
-    return files
+    return {name: digest(os.path.join(folder, name)) for name in os.listdir(folder)}
 
 
 def start_menu_entries():
@@ -147,6 +147,10 @@ class InstallTest(PrefixTest):
         session = self.session
         self.assertEqual(msiexec(session, "/i", winenv.windows_path(MSI)), 0)
         self.assertEqual(installed_files(), released_files())
+        # Dated as the package was built, not as the checkout happened to be.
+        for name in RELEASED:
+            self.assertEqual(os.stat(os.path.join(in_prefix(INSTALL_DIR), name)).st_mtime,
+                             make_msi.build_time(), name)
         self.assertEqual(list(installed_products(session).values()),
                          [("Trimbolt", VERSION, "The Trimbolt developers")])
 
@@ -215,6 +219,9 @@ class InstallTest(PrefixTest):
         after = prefix_state(self.session)
 
         self.assertEqual(after["files"] - before["files"], set())
+        # Nor anything an earlier run may have left (the prefix is kept between runs).
+        leftovers = {path for path in after["files"] | after["folders"] if "trimbolt" in path.lower()}
+        self.assertEqual(leftovers, set())
         # Windows Installer's own folder and container keys may be left from a first install in
         # a fresh prefix, as on any Windows; nothing in them, nothing named after the product.
         self.assertLessEqual(after["folders"] - before["folders"], {"windows/Installer"})

@@ -2,7 +2,7 @@
 openssl, its key encrypted, the password given only in the environment at build time) signs the
 released exe and the MSI with Authenticode; osslsigncode verifies both, and fails both once a
 byte of either is changed; the exe the build makes stays unsigned and as an unsigned build
-makes it."""
+makes it. A key inside the source tree is refused."""
 
 import os
 import subprocess
@@ -37,8 +37,9 @@ def certificate_table(path):
 
 
 def extract(msi, directory):
+    """The exe the MSI installs, as msiextract unpacks it (into the install folder's name)."""
     subprocess.run(["msiextract", "-C", directory, msi], check=True, capture_output=True)
-    with open(os.path.join(directory, "Program Files", "Trimbolt", "Trimbolt64.exe"), "rb") as f:
+    with open(os.path.join(directory, "Trimbolt", "Trimbolt64.exe"), "rb") as f:
         return f.read()
 
 
@@ -84,6 +85,7 @@ class SigningTest(unittest.TestCase):
         for path in (self.signed_exe, self.msi):
             passed, report = verify(path, self.certificate)
             self.assertTrue(passed, report)
+            self.assertIn("SHA256", report)
         # Both release files carry the signed exe.
         signed = read(self.signed_exe)
         with tempfile.TemporaryDirectory(prefix="trimbolt-extract-") as directory:
@@ -120,6 +122,16 @@ class SigningTest(unittest.TestCase):
         self.assertEqual(read(built), read(EXE))  # as the unsigned build makes it
         self.assertEqual(certificate_table(built)[1], 0)
         self.assertGreater(certificate_table(self.signed_exe)[1], 0)
+
+    def test_a_key_inside_the_source_tree_stops_the_configuration(self):
+        tracked = os.path.join(SOURCE, "LICENSE")  # stands in for a key someone put there
+        result = subprocess.run(
+            ["cmake", "-S", SOURCE, "-B", os.path.join(self.scratch.name, "refused"), "-G", "Ninja",
+             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(SOURCE, "cmake", "mingw-w64-x86_64.cmake"),
+             "-DTRIMBOLT_SIGN_CERT=" + self.certificate, "-DTRIMBOLT_SIGN_KEY=" + tracked],
+            capture_output=True, text=True)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("Keep signing files out of the source tree", result.stderr)
 
     def test_an_encrypted_key_without_its_password_signs_nothing(self):
         output = os.path.join(self.scratch.name, "unsigned.exe")
