@@ -14,6 +14,12 @@ import winenv  # noqa: E402
 
 
 def main():
+    if not winenv.PREFIX:
+        raise SystemExit("TRIMBOLT_WINEPREFIX is not set")
+    # Remove nothing but a prefix this script's fixture made before.
+    if os.path.exists(winenv.PREFIX) and not os.path.exists(
+            os.path.join(winenv.PREFIX, ".trimbolt-ready")):
+        raise SystemExit(f"{winenv.PREFIX} is not a prefix the tests prepared; not removing it")
     if os.path.isdir(winenv.PREFIX):
         subprocess.run(["wineserver", "-k"], env=winenv.base_env(), stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=winenv.base_env(), stderr=subprocess.DEVNULL)
