@@ -53,6 +53,12 @@ function(trimbolt_executable target)
     target_link_options(${target} PRIVATE -municode -static -Wl,--no-insert-timestamp)
     target_link_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
   endif()
+  if(MSVC)
+    # The resource script embeds the manifest as resource 1 of type 24; the linker must not make
+    # and embed one of its own besides. (The C runtime is linked statically, as with mingw-w64's
+    # -static: CMAKE_MSVC_RUNTIME_LIBRARY in the top-level CMakeLists.txt.)
+    target_link_options(${target} PRIVATE /MANIFEST:NO)
+  endif()
   trimbolt_reproducible(${target})
 endfunction()
 

@@ -14,6 +14,8 @@ packages=(
   wine wine64 xvfb pulseaudio pulseaudio-utils
   python3 x11-utils
   clang-14 libclang-rt-14-dev clang-tidy cppcheck clang-format
+  lld-14 llvm-14
+  wixl msitools osslsigncode openssl
 )
 
 for group in "$@"; do

@@ -39,8 +39,9 @@ def base_env():
             "WINEPREFIX": PREFIX,
             "WINEARCH": "win64",
             "WINEDEBUG": "-all",
-            # No installer prompts for Mono or Gecko.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No installer prompts for Mono or Gecko, and no menu entries or file associations
+            # written into the user's own desktop folders for what is installed in the prefix.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         }
     )
     # No sound server unless the session starts one.
@@ -163,8 +164,11 @@ class PulseAudio:
 
 
 class WineSession:
-    def __init__(self, sound=False):
+    def __init__(self, sound=False, exe=None):
+        """`exe` is the program that start() runs: the built exe unless given (a path as Wine
+        takes it, a Windows path such as an installed copy's, say)."""
         self.sound = sound
+        self.exe = exe or EXE
 
     def __enter__(self):
         if not PREFIX or not os.path.isdir(PREFIX):
@@ -230,10 +234,10 @@ class WineSession:
         self.started.append(process)
         return process
 
-    def start(self, *args, exe=EXE, **options):
-        """Starts Trimbolt64.exe (or the given build of it) with the given arguments; returns the
-        `wine` process. The options are those of wine()."""
-        return self.wine(exe, *args, **options)
+    def start(self, *args, exe=None, **options):
+        """Starts Trimbolt64.exe (the session's, or the given build of it) with the given
+        arguments; returns the `wine` process. The options are those of wine()."""
+        return self.wine(exe or self.exe, *args, **options)
 
     def tool(self, *args, timeout=60):
         """Runs the Windows-side test tool and returns its facts: key -> list of values."""

@@ -11,14 +11,17 @@ object in the core archive that was linked into the exe (with the bytes that the
 left open) and looked up in the exe's .text; what is checked is the exe's code at that place.
 
     check_fill_disassembly.py OBJDUMP AR CORE_ARCHIVE EXE
-    check_fill_disassembly.py --self-test CXX OBJDUMP AR
+    check_fill_disassembly.py --self-test CXX OBJDUMP AR [COMPILE_FLAGS LINK_FLAGS]
 
-The second form builds small fills, good and bad, into exes of their own with the mingw-w64
-compiler and checks that this script passes exactly the good ones.
+The second form builds small fills, good and bad, into exes of their own with the compiler of
+the build (COMPILE_FLAGS and LINK_FLAGS, each one shell-quoted string, are what that compiler
+needs besides, such as clang's target and the mingw-w64 library folders) and checks that this
+script passes exactly the good ones.
 """
 
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -323,24 +326,26 @@ SELF_TEST_MAIN = r"""
 """
 
 
-def self_test(cxx, objdump, ar):
+def self_test(cxx, objdump, ar, compile_flags="", link_flags=""):
+    compile_command = [cxx, *shlex.split(compile_flags)]
+    link_command = [cxx, *shlex.split(compile_flags), *shlex.split(link_flags)]
     wrong = []
     with tempfile.TemporaryDirectory(prefix="trimbolt-fill-selftest-") as directory:
         main_obj = os.path.join(directory, "main.o")
         with open(os.path.join(directory, "main.cpp"), "w") as f:
             f.write(SELF_TEST_MAIN)
-        subprocess.run([cxx, "-std=c++20", "-O2", "-c", "-o", main_obj,
+        subprocess.run([*compile_command, "-std=c++20", "-O2", "-c", "-o", main_obj,
                         os.path.join(directory, "main.cpp")], check=True)
         for number, (name, good, source) in enumerate(SELF_TEST_FILLS):
             stem = os.path.join(directory, f"fill{number}")
             with open(stem + ".cpp", "w") as f:
                 f.write(source)
             # The release build's optimisation, and a stripped, static exe like the program's.
-            subprocess.run([cxx, "-std=c++20", "-O3", "-c", "-o", stem + ".o", stem + ".cpp"],
-                           check=True)
+            subprocess.run([*compile_command, "-std=c++20", "-O3", "-c", "-o", stem + ".o",
+                            stem + ".cpp"], check=True)
             subprocess.run([ar, "rcs", stem + ".a", stem + ".o"], check=True)
-            subprocess.run([cxx, "-static", "-s", "-o", stem + ".exe", main_obj, stem + ".a"],
-                           check=True)
+            subprocess.run([*link_command, "-static", "-s", "-o", stem + ".exe", main_obj,
+                            stem + ".a"], check=True)
             print(f"--- {name}: must {'pass' if good else 'fail'}")
             passed = check(objdump, ar, stem + ".a", stem + ".exe") == 0
             if passed != good:
@@ -351,7 +356,7 @@ def self_test(cxx, objdump, ar):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 5 and sys.argv[1] == "--self-test":
+    if len(sys.argv) in (5, 7) and sys.argv[1] == "--self-test":
         sys.exit(self_test(*sys.argv[2:]))
     if len(sys.argv) == 5:
         sys.exit(check(*sys.argv[1:]))
