@@ -12,7 +12,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import winenv  # noqa: E402
 from winenv import CLIP_SECONDS, WineSession  # noqa: E402
-from test_faults import Watched  # noqa: E402
+from test_faults import finished, watched  # noqa: E402
 
 PERCENT = "1"
 BLOCK = winenv.block_size(int(PERCENT))
@@ -33,10 +33,10 @@ class CloseTest(unittest.TestCase):
         """Starts a run, has `close(session)` close it from outside while the start cue plays
         (the close waits in the queue and comes before the tick), and checks the run's end."""
         with WineSession(sound=True) as session:
-            run = Watched(session, PERCENT)
+            run = watched(session, PERCENT)
             close(session)
             code, elapsed = run.wait()
-            samples, heard = run.finish()
+            samples, heard = finished(run)
         self.assertEqual(code, 0)
         self.assertLess(winenv.peak_rise(samples), 0.25 * BLOCK, "the run trimmed anyway")
         # The start cue and the close cue, and no third. Under Wine the two may run together
@@ -57,14 +57,14 @@ class CloseTest(unittest.TestCase):
 
     def test_taskkill_during_the_trim_pass_lets_it_finish_then_the_run_ends_as_usual(self):
         with WineSession(sound=True) as session:
-            run = Watched(session, PERCENT)
+            run = watched(session, PERCENT)
             deadline = time.monotonic() + 20
             while winenv.peak_rise(run.sampler.samples) < 0.9 * BLOCK:
                 self.assertLess(time.monotonic(), deadline, "the run never reached its hold")
                 time.sleep(0.01)
             self.taskkill(session, session.tool("find", "TMainForm", "1000")["pid"][0])
             code, _ = run.wait()
-            samples, heard = run.finish()
+            samples, heard = finished(run)
         self.assertEqual(code, 0)
         rise, fall = winenv.memory_steps(samples, BLOCK)
         self.assertIsNotNone(fall, "the block was never given back")

@@ -53,33 +53,15 @@ def line_of(prefix):
     raise AssertionError(prefix)
 
 
-class Watched:
-    """One copy of the program started in a session with sound, its memory sampled and the
-    sound server's output recorded from the start."""
+def watched(session, *args, **options):
+    """A copy started with its memory sampled and the session's sound server recorded."""
+    return winenv.SampledRun(session, *args, pulse=session.pulse, **options)
 
-    def __init__(self, session, *args, **options):
-        self.session = session
-        session.pulse.start_recording()
-        self.started = time.monotonic()
-        self.process = session.start(*args, **options)
-        self.sampler = winenv.RssSampler(winenv.wait_for_linux_pid(session))
-        self.sampler_started = time.monotonic() - self.started
-        self.sampler.start()
 
-    def wait(self, timeout=60):
-        """Waits for the exit; returns (exit code, seconds since start)."""
-        code = self.process.wait(timeout=timeout)
-        return code, time.monotonic() - self.started
-
-    def finish(self):
-        """After the exit: ([(seconds, resident bytes)], [(start, end)] of sound), both in
-        seconds since the copy was started."""
-        self.sampler.join(timeout=10)
-        time.sleep(0.3)  # the tail of the last cue still in the server's buffers
-        raw, capture_started = self.session.pulse.stop_recording()
-        offset = capture_started - self.started
-        samples = [(t + self.sampler_started, rss) for t, rss in self.sampler.samples]
-        return samples, [(start + offset, end + offset) for start, end in winenv.bursts(raw)]
+def finished(run):
+    """After the exit: ([(seconds, resident bytes)], [(start, end)] of sound)."""
+    samples, audio = run.finish()
+    return samples, winenv.heard(audio)
 
 
 class FaultTest(unittest.TestCase):
@@ -94,9 +76,9 @@ class FaultTest(unittest.TestCase):
     def test_a_refused_commit_writes_nothing_yet_holds_plays_both_cues_and_exits_zero(self):
         with WineSession(sound=True) as session:
             # The kernel refuses this copy any writable mapping of half the block or more.
-            run = Watched(session, PERCENT, commit_limit=BLOCK // 2)
+            run = watched(session, PERCENT, commit_limit=BLOCK // 2)
             code, _ = run.wait()
-            samples, heard = run.finish()
+            samples, heard = finished(run)
             self.assertEqual(code, 0)
             # The next copy runs, and claims its block.
             code, _, following, _ = winenv.run_sampled(session, PERCENT)
@@ -115,10 +97,10 @@ class FaultTest(unittest.TestCase):
         ]
         for name, text in cases:
             with self.subTest(name), WineSession(sound=True) as session:
-                run = Watched(session, PERCENT, exe=variant(name))
+                run = watched(session, PERCENT, exe=variant(name))
                 box = session.tool("box", "Trimbolt2", "20000", "dismiss")
                 code, _ = run.wait(timeout=30)
-                samples, heard = run.finish()
+                samples, heard = finished(run)
                 self.assert_error_box(box, text)
                 self.assertEqual(box["owner_class"], ["TApplication"])
                 self.assertEqual(code, 1)
@@ -127,9 +109,9 @@ class FaultTest(unittest.TestCase):
 
     def test_without_its_clip_the_run_keeps_its_order_and_wine_plays_no_default_sound(self):
         with WineSession(sound=True) as session:
-            run = Watched(session, PERCENT, exe=variant("no_clip"))
+            run = watched(session, PERCENT, exe=variant("no_clip"))
             code, elapsed = run.wait()
-            samples, heard = run.finish()
+            samples, heard = finished(run)
         self.assertEqual(code, 0)
         rise, fall = winenv.memory_steps(samples, BLOCK)
         self.assertIsNotNone(rise, "the block was never claimed")
@@ -143,7 +125,7 @@ class FaultTest(unittest.TestCase):
 
     def test_a_failing_tick_shows_its_error_and_the_program_stays_hidden_in_its_loop(self):
         with WineSession(sound=True) as session, CallLog() as calls:
-            run = Watched(session, PERCENT, exe=variant("faults"), env=calls.env("tick-fails"))
+            run = watched(session, PERCENT, exe=variant("faults"), env=calls.env("tick-fails"))
             box = session.tool("box", "Trimbolt2", "20000", "dismiss")
             self.assert_error_box(box, "テスト用の失敗：メモリの量を読めません")
             self.assertEqual(box["owner_class"], ["TApplication"])
@@ -155,7 +137,7 @@ class FaultTest(unittest.TestCase):
             # Until it is closed from outside, which goes through its close.
             self.assertEqual(session.tool("close", "TMainForm", "1000").get("posted"), ["1"])
             code, _ = run.wait(timeout=30)
-            samples, heard = run.finish()
+            samples, heard = finished(run)
             # The box was asked for with the error icon alone: owned by the application window,
             # application-modal, not topmost.
             self.assertEqual(calls.lines(), ["MessageBoxW", "style=0x10"])
@@ -165,7 +147,7 @@ class FaultTest(unittest.TestCase):
 
     def test_a_failure_raised_with_the_quit_keeps_its_box_until_it_is_dismissed(self):
         with WineSession(sound=True) as session:
-            run = Watched(session, PERCENT, exe=variant("faults"),
+            run = watched(session, PERCENT, exe=variant("faults"),
                           env={"TRIMBOLT_TEST_FAULT": "quit-then-fails"})
             box = session.tool("box", "Trimbolt2", "20000")
             self.assert_error_box(box, "テスト用の失敗：終了の後")
@@ -177,7 +159,7 @@ class FaultTest(unittest.TestCase):
             dismissed = time.monotonic()
             code, _ = run.wait(timeout=30)
             ended_after = time.monotonic() - dismissed
-            samples, _ = run.finish()
+            samples, _ = finished(run)
         # Then the loop ends on the quit: the run trimmed once and exits as usual.
         self.assertEqual(code, 0)
         self.assertLess(ended_after, 10)
@@ -193,11 +175,11 @@ class FaultTest(unittest.TestCase):
                              ["1"])
             # This copy looks for the guard as if before the first copy had made it, the race
             # of two copies started together; its create then finds the guard there.
-            second = Watched(session, PERCENT, exe=variant("faults"),
+            second = watched(session, PERCENT, exe=variant("faults"),
                              env=calls.env("open-finds-no-guard"))
             box = session.tool("box", "Trimbolt64", "20000", "dismiss")
             code, _ = second.wait(timeout=30)
-            samples, _ = second.finish()
+            samples, _ = finished(second)
             self.assertIsNone(first.poll(), "the first copy ended")
             session.tool("close", "TMainForm", "1000")
             self.assertEqual(first.wait(timeout=60), 0)
@@ -212,11 +194,11 @@ class FaultTest(unittest.TestCase):
 
     def test_no_application_window_is_a_start_up_failure_with_exit_code_one(self):
         with WineSession(sound=True) as session:
-            run = Watched(session, PERCENT, exe=variant("faults"),
+            run = watched(session, PERCENT, exe=variant("faults"),
                           env={"TRIMBOLT_TEST_FAULT": "no-application-window"})
             box = session.tool("box", "Trimbolt2", "20000", "dismiss")
             code, _ = run.wait(timeout=30)
-            samples, heard = run.finish()
+            samples, heard = finished(run)
         self.assert_error_box(box, "アプリケーションウィンドウを作成できません")
         self.assertEqual(box["owner_class"], [""])
         self.assertEqual(code, 1)

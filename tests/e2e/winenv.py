@@ -331,30 +331,49 @@ def x_window_icon(session, title):
     return None
 
 
+class SampledRun:
+    """One copy started in a session, its resident memory sampled and, given a sound server
+    (`pulse`), that server's output recorded from the start; all times are seconds since the copy
+    was started. `on_start`, given one, is told that moment (a time.monotonic() value), so that
+    samples taken elsewhere can be put on the same clock. The other options are those of
+    WineSession.start."""
+
+    def __init__(self, session, *args, pulse=None, on_start=None, **options):
+        self.pulse = pulse
+        if pulse is not None:
+            pulse.start_recording()
+        self.started = time.monotonic()
+        if on_start is not None:
+            on_start(self.started)
+        self.process = session.start(*args, **options)
+        self.sampler = RssSampler(wait_for_linux_pid(session))
+        self.sampler_started = time.monotonic() - self.started
+        self.sampler.start()
+
+    def wait(self, timeout=60):
+        """Waits for the exit; returns (exit code, seconds since start)."""
+        code = self.process.wait(timeout=timeout)
+        return code, time.monotonic() - self.started
+
+    def finish(self):
+        """After the exit: ([(seconds, resident bytes)], audio), audio being (raw recording,
+        seconds from the start to its first sample) or None without a sound server."""
+        self.sampler.join(timeout=10)
+        samples = [(t + self.sampler_started, rss) for t, rss in self.sampler.samples]
+        audio = None
+        if self.pulse is not None:
+            time.sleep(0.3)  # the tail of the last cue still in the server's buffers
+            raw, capture_started = self.pulse.stop_recording()
+            audio = (raw, capture_started - self.started)
+        return samples, audio
+
+
 def run_sampled(session, percent, pulse=None, launcher=(), on_start=None):
-    """Runs one copy (behind `launcher`, given one), sampling its resident memory (and recording
-    the sound server's output, given one). Returns (exit code, seconds from start to exit,
-    [(seconds, bytes)], audio) with all times on one clock: seconds since the copy was started.
-    `on_start`, given one, is told that moment (a time.monotonic() value), so that samples
-    taken elsewhere can be put on the same clock."""
-    if pulse is not None:
-        pulse.start_recording()
-    started = time.monotonic()
-    if on_start is not None:
-        on_start(started)
-    run = session.start(percent, launcher=launcher)
-    sampler = RssSampler(wait_for_linux_pid(session))
-    sampler_started = time.monotonic() - started
-    sampler.start()
-    code = run.wait(timeout=60)
-    elapsed = time.monotonic() - started
-    sampler.join(timeout=10)
-    samples = [(t + sampler_started, rss) for t, rss in sampler.samples]
-    audio = None
-    if pulse is not None:
-        time.sleep(0.3)  # the tail of the last cue still in the server's buffers
-        raw, capture_started = pulse.stop_recording()
-        audio = (raw, capture_started - started)
+    """Runs one copy to its end as SampledRun does. Returns (exit code, seconds from start to
+    exit, [(seconds, bytes)], audio)."""
+    run = SampledRun(session, percent, pulse=pulse, on_start=on_start, launcher=launcher)
+    code, elapsed = run.wait()
+    samples, audio = run.finish()
     return code, elapsed, samples, audio
 
 
